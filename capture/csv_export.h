@@ -1,0 +1,6 @@
+// CSV export: one line of decimal values per sample, columns by capture mode, no header.
+#pragma once
+
+// Writes the whole capture to file_name in text mode. Failures are reported (codes 9 and 7)
+// and end the program; a failed export leaves an existing file of that name as it was.
+int export_csv_file(const char* file_name);

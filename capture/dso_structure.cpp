@@ -1,0 +1,30 @@
+#include "capture/dso_structure.h"
+
+#include <cstring>
+
+dso_record dso_structure;
+
+void set_capture_defaults() {
+    dso_structure.capture_mode = MODE_DUAL;
+    dso_structure.pretrigger = 0;
+    dso_structure.sample_rate_index = 0;
+    dso_structure.trigger_source = TRIGGER_EXTERNAL;
+    dso_structure.trigger_value = 0;
+    dso_structure.trigger_edge = 0;
+}
+
+void clear_channels() { std::memset(dso_structure.sample_area, ZERO_LEVEL, SAMPLE_AREA_SIZE); }
+
+void copy_a_to_b() { std::memcpy(dso_structure.channel_b, dso_structure.channel_a, FIFO_SIZE); }
+
+void copy_b_to_a() { std::memcpy(dso_structure.channel_a, dso_structure.channel_b, FIFO_SIZE); }
+
+void swap_channels() {
+    uint8_t* a = dso_structure.channel_a;
+    uint8_t* b = dso_structure.channel_b;
+    for (int32_t i = 0; i < FIFO_SIZE; ++i) {
+        uint8_t t = a[i];
+        a[i] = b[i];
+        b[i] = t;
+    }
+}
