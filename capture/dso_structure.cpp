@@ -1,6 +1,7 @@
 #include "capture/dso_structure.h"
 
 #include <cstring>
+#include <mutex>
 
 dso_record dso_structure;
 
@@ -28,3 +29,10 @@ void swap_channels() {
         b[i] = t;
     }
 }
+
+namespace {
+std::mutex buffers_in_use;
+}
+
+record_buffers_guard::record_buffers_guard() { buffers_in_use.lock(); }
+record_buffers_guard::~record_buffers_guard() { buffers_in_use.unlock(); }

@@ -67,3 +67,14 @@ void clear_channels();  // every sample to 0x80
 void copy_a_to_b();
 void copy_b_to_a();
 void swap_channels();
+
+// Keeps a paint from reading the sample buffers while the capture thread lays a download
+// into them: both hold this guard for the whole of their pass. Nothing else takes it, and
+// no message is sent while it is held.
+class record_buffers_guard {
+public:
+    record_buffers_guard();
+    ~record_buffers_guard();
+    record_buffers_guard(const record_buffers_guard&) = delete;
+    record_buffers_guard& operator=(const record_buffers_guard&) = delete;
+};

@@ -1,0 +1,34 @@
+// The view range (the samples shown, both ends included), zoom and pan, and the display
+// preferences.
+#pragma once
+#include <cstdint>
+
+extern int32_t view_start;
+extern int32_t view_end;
+
+constexpr int ZOOM_IN = 0;
+constexpr int ZOOM_OUT = 1;
+constexpr int PAN_RIGHT = 2;
+constexpr int PAN_LEFT = 3;
+
+struct display_preferences_flags {
+    int32_t allow_zoom_while_panning;
+    int32_t show_time_on_x_axis;
+    int32_t show_pretrigger_position;
+    int32_t show_trigger_level;
+};
+extern display_preferences_flags display_preferences;
+
+// The start-up preferences: 1, 0, 1, 1.
+void set_display_defaults();
+
+// 0xBFFFF in Single Channel, 0x5FFFF in every other mode (of the record's capture_mode).
+int32_t last_sample_index();
+
+// Stores the range after clamping; returns 1, or 0 when it is empty or reversed (unchanged).
+int set_view_range(int32_t start, int32_t end);
+void get_view_range(int32_t& start, int32_t& end);
+void reset_view_range();
+
+// Applies ZOOM_IN, ZOOM_OUT, PAN_RIGHT or PAN_LEFT to the range; the caller repaints.
+void zoom_pan_range(int command);
