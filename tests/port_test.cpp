@@ -51,8 +51,11 @@ TEST_F(PortLink, StrobeUsesTheLowFiveBitsOnly) {
 }
 
 TEST_F(PortLink, StatusAndControlAreGivenInPinLevels) {
-    uint8_t raw = 0;
-    bus.reader = [&](uint16_t) { return raw; };
+    uint8_t raw = 0, raw_control = 0x20;
+    bus.reader = [&](uint16_t address) -> uint8_t {
+        if (address == STATUS) return raw;
+        return address == CONTROL ? raw_control : 0;
+    };
     raw = 0x80;  // every pin low: busy is inverted
     EXPECT_EQ(read_status(), 0x00);
     raw = 0xC0;  // pin 10 high
@@ -61,8 +64,10 @@ TEST_F(PortLink, StatusAndControlAreGivenInPinLevels) {
     EXPECT_EQ(read_status(), 0xC0);
     raw = 0x07;  // bits 0 and 1 never show, bit 2 passes as read
     EXPECT_EQ(read_status(), 0x84);
-    raw = 0x20;  // direction bit set, strobe line inverted
+    // Direction bit set, strobe, auto feed and select-in inverted; bits 6 and 7 never show.
     EXPECT_EQ(read_control(), 0x2B);
+    raw_control = 0xC0;
+    EXPECT_EQ(read_control(), 0x0B);
     write_control(0xFF);
     EXPECT_EQ(bus.writes_to(CONTROL), (std::vector<uint8_t>{0x34}));
     write_data(0x99);
