@@ -1,0 +1,40 @@
+// The Windows shell: the main window, its dialogs and what they share.
+#pragma once
+#include <windows.h>
+
+#include "resource_ids.h"
+
+// The program's instance handle; every resource is loaded through it.
+extern HINSTANCE app_instance;
+
+// Main window
+int run_message_loop(int show_command);
+HWND create_main_window(int show_command);
+LRESULT CALLBACK main_window_message_handler(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+extern const char MAIN_WINDOW_CLASS[];  // "KorvaneSoftware"
+
+// Invalidates the whole client area, background to be erased, so that it is repainted.
+void repaint(HWND window);
+
+// Paints the client area (between BeginPaint and EndPaint).
+void paint_display(HWND window, PAINTSTRUCT paint_information);
+
+// Applies a zoom or pan command to the view range and repaints.
+void zoom_pan_view(HWND window, int command);
+
+// Dialog procedures
+INT_PTR CALLBACK about_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK view_mode_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK view_range_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK preferences_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK port_select_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK capture_settings_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK progress_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK hardware_io_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Error reports shown as message boxes owned by the foreground window.
+void install_message_box_presentation();
+
+// The port bus of the program: the simulated device in korvane-sim.exe, the real port in
+// korvane.exe (which ends the program with a report when it has no access to the port).
+void install_program_port_bus();
