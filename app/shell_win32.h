@@ -7,6 +7,9 @@
 // The program's instance handle; every resource is loaded through it.
 extern HINSTANCE app_instance;
 
+// The whole run of the program: start-up, the message loop, the end. Never returns.
+[[noreturn]] int program_main(HINSTANCE instance, int show_command);
+
 // Main window
 int run_message_loop(int show_command);
 HWND create_main_window(int show_command);
