@@ -154,6 +154,8 @@ bool wait_for_trigger() {
         // The hardware stays armed until the next capture programs it afresh.
         if (cancel_requested.load()) return true;
         active_capture_services->sleep_ms(POLL_INTERVAL_MS);
+        // A Cancel during the sleep (which it may cut short): not even one more status read.
+        if (cancel_requested.load()) return true;
         s = read_status();
     }
     // A Cancel during the last sleep, when the capture completed meanwhile: the user
