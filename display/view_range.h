@@ -32,3 +32,19 @@ void reset_view_range();
 
 // Applies ZOOM_IN, ZOOM_OUT, PAN_RIGHT or PAN_LEFT to the range; the caller repaints.
 void zoom_pan_range(int command);
+
+// A stretch of samples to draw, both ends included.
+struct sample_range {
+    int32_t start;
+    int32_t end;
+};
+
+// The range limited to the samples 0..last (last >= 1): each end is brought within 0..last,
+// and a range left empty or reversed by that (for instance one left beyond a shorter mode
+// after a change of capture_mode) becomes the two samples from its start, or the last two
+// samples when its start lies at or beyond last. A valid range comes back unchanged.
+sample_range limit_range(int32_t start, int32_t end, int32_t last);
+
+// The stored view range as the paint shows it: limit_range over the current mode's
+// samples. The stored range itself is left as it is.
+sample_range range_to_paint();
