@@ -33,7 +33,18 @@ void min_max(const uint8_t* p, int32_t n, uint8_t& lo, uint8_t& hi) {
     if (n >= 16) {
         __m128i vl = _mm_set1_epi8(static_cast<char>(l));
         __m128i vh = _mm_set1_epi8(static_cast<char>(h));
-        for (; i + 16 <= n; i += 16) {
+        __m128i vl2 = vl, vh2 = vh;
+        for (; i + 32 <= n; i += 32) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+            vl = _mm_min_epu8(vl, v);
+            vh = _mm_max_epu8(vh, v);
+            vl2 = _mm_min_epu8(vl2, v2);
+            vh2 = _mm_max_epu8(vh2, v2);
+        }
+        vl = _mm_min_epu8(vl, vl2);
+        vh = _mm_max_epu8(vh, vh2);
+        if (i + 16 <= n) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
             vl = _mm_min_epu8(vl, v);
             vh = _mm_max_epu8(vh, v);

@@ -98,6 +98,28 @@ void reference_logic_traces(canvas& s, const uint8_t* bytes, const uint8_t* word
     }
 }
 
+// Min/max columns as plainly as they can be written, sample by sample.
+void reference_min_max_columns(canvas& s, const uint8_t* samples, int32_t count, const plot_area& a,
+                               sample_range r) {
+    const int32_t h = a.y_bottom - a.y_top;
+    const float d = static_cast<float>(static_cast<double>(r.end - r.start) / (a.x_right - a.x_left));
+    const float scale = static_cast<float>(h / 256.0);
+    auto y = [&](int v) { return a.y_top + h / 2 + static_cast<int32_t>(static_cast<double>(scale) * (128 - v)); };
+    float g = static_cast<float>(r.start);
+    for (int32_t x = a.x_left; x <= a.x_right; ++x) {
+        const double next = static_cast<double>(g) + d;
+        int32_t i = static_cast<int32_t>(g);
+        uint8_t lo = samples[i < count ? i : count - 1], hi = lo;
+        for (; i < next && i < count; ++i) {
+            if (samples[i] < lo) lo = samples[i];
+            if (samples[i] > hi) hi = samples[i];
+        }
+        g = static_cast<float>(next);
+        s.move_to(x, y(lo));
+        s.line_to(x, y(hi) - 1);
+    }
+}
+
 TEST_F(Paint, AreasOfA640By400ClientInEachMode) {
     plot_area a[2];
     ASSERT_EQ(plot_layout(MODE_DUAL, 0, 0, 640, 400, a), 2);
@@ -267,6 +289,23 @@ TEST_F(Paint, ColumnsCarriedPastTheEndOfTheSamplesShowTheLastSample) {
     rc.clear();
     draw_analogue_trace(rc, dso_structure.channel_a, FIFO_SIZE, {0, 0, 2961, 256}, {262144, 0x5FFFF});
     EXPECT_EQ(strokes(rc.calls)[2961], "2961,256>2961,255");
+}
+
+TEST_F(Paint, MinMaxColumnsOfEveryWidthFindTheirExtremes) {
+    // Columns of 10 to 80 samples over noise with rare extremes, against the plain scan.
+    std::mt19937 random(7);
+    std::vector<uint8_t> samples(FIFO_SIZE);
+    for (uint8_t& v : samples) v = static_cast<uint8_t>(100 + random() % 50 + (random() % 97 == 0 ? 100 : 0));
+    for (int32_t w = 100; w <= 800; w += 7) {
+        const plot_area area = {0, 0, w, 511};
+        for (int32_t start : {0, 13, 393215 - 80 * 800}) {
+            const sample_range range = {start, start + w * (10 + w % 71) + w % 5};
+            recording_canvas fast, plain;
+            draw_analogue_trace(fast, samples.data(), FIFO_SIZE, area, range);
+            reference_min_max_columns(plain, samples.data(), FIFO_SIZE, area, limit_range(range.start, range.end, FIFO_SIZE - 1));
+            ASSERT_TRUE(fast.calls == plain.calls) << w << " " << start;
+        }
+    }
 }
 
 TEST_F(Paint, LogicStepsUpToOneSamplePerColumnMarksBeyond) {
