@@ -22,7 +22,9 @@ plot_area limit_area(const plot_area& a) {
 // The end (exclusive) of the samples i with i < bound, bound >= 0, within count samples.
 int32_t index_end_below(double bound, int32_t count) {
     if (!(bound < static_cast<double>(count))) return count;
-    return static_cast<int32_t>(std::ceil(bound));
+    // ceil, without a library call in the per-column path
+    const int32_t t = static_cast<int32_t>(bound);
+    return static_cast<double>(t) < bound ? t + 1 : t;
 }
 
 // Lowest and highest of n samples, folded into lo and hi.
@@ -101,6 +103,35 @@ int plot_layout(int8_t mode, int32_t left, int32_t top, int32_t right, int32_t b
     }
 }
 
+namespace {
+
+// Collects the short strokes of the min/max columns and the column marks and hands them to
+// the surface in batches, which it may draw in one call each.
+class segment_batch {
+public:
+    explicit segment_batch(canvas& surface) : surface_(surface) {}
+    ~segment_batch() { flush(); }
+    segment_batch(const segment_batch&) = delete;
+    segment_batch& operator=(const segment_batch&) = delete;
+
+    void add(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+        if (count_ == CAPACITY) flush();
+        segments_[count_++] = {x0, y0, x1, y1};
+    }
+    void flush() {
+        if (count_ > 0) surface_.draw_segments(segments_, count_);
+        count_ = 0;
+    }
+
+private:
+    static constexpr int32_t CAPACITY = 512;
+    canvas& surface_;
+    line_segment segments_[CAPACITY];
+    int32_t count_ = 0;
+};
+
+}  // namespace
+
 void draw_analogue_trace(canvas& surface, const uint8_t* samples, int32_t count, const plot_area& plot,
                          sample_range range) {
     if (samples == nullptr || count < 2) return;
@@ -121,6 +152,7 @@ void draw_analogue_trace(canvas& surface, const uint8_t* samples, int32_t count,
 
     if (d > 10.0f) {
         // One min/max stroke per column; the column start g is carried in single precision.
+        segment_batch strokes(surface);
         float g = single(range.start);
         for (int32_t x = area.x_left; x <= area.x_right; ++x) {
             const double next = static_cast<double>(g) + d;
@@ -135,8 +167,7 @@ void draw_analogue_trace(canvas& surface, const uint8_t* samples, int32_t count,
                 if (end > i) min_max(samples + i, end - i, lo, hi);
             }
             g = single(next);
-            surface.move_to(x, y_of[lo]);
-            surface.line_to(x, y_of[hi] - 1);
+            strokes.add(x, y_of[lo], x, y_of[hi] - 1);
         }
     } else {
         const float r = single(1.0 / static_cast<double>(d));
@@ -165,57 +196,70 @@ void column_samples(int32_t k, float u, sample_range range, int32_t count, int32
     first = f < end ? static_cast<int32_t>(f) : end;
 }
 
-void column_marks(canvas& surface, int32_t x, int32_t y_hi, int32_t y_lo, bool one, bool zero) {
-    if (one && zero) {
-        surface.move_to(x, y_lo);
-        surface.line_to(x, y_hi);
-    }
-    if (zero) {
-        surface.move_to(x, y_lo);
-        surface.line_to(x, y_lo - 1);
-    }
-    if (one) {
-        surface.move_to(x, y_hi);
-        surface.line_to(x, y_hi + 1);
-    }
-}
-
-// The bits seen high (any) and low (not all) over samples first..end-1, scanned in blocks
-// that stop once every lane has shown both levels.
+// The bits seen high (any) and low (not all) over samples first..end-1, read eight bytes at
+// a time in blocks that stop once every lane has shown both levels.
 void scan_column(const uint8_t* bytes, const uint8_t* words, int32_t first, int32_t end, uint32_t lane_mask,
                  uint32_t& any_high, uint32_t& all_high) {
-    constexpr int32_t BLOCK = 64;
-    uint32_t o = 0, a = lane_mask;
-    for (int32_t i = first; i < end;) {
-        const int32_t block_end = end - i > BLOCK ? i + BLOCK : end;
-        if (bytes != nullptr) {
-            uint8_t bo = 0, ba = 0xFF;
-            for (int32_t j = i; j < block_end; ++j) {
-                bo |= bytes[j];
-                ba &= bytes[j];
-            }
-            o |= bo;
-            a &= ba;
-        } else {
-            uint16_t wo = 0, wa = 0xFFFF;
-            for (int32_t j = i; j < block_end; ++j) {
-                uint16_t v;
-                std::memcpy(&v, words + static_cast<std::size_t>(j) * 2, 2);
-                wo |= v;
-                wa &= v;
-            }
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            wo = static_cast<uint16_t>((wo >> 8) | (wo << 8));
-            wa = static_cast<uint16_t>((wa >> 8) | (wa << 8));
-#endif
-            o |= wo;
-            a &= wa;
+    constexpr int32_t BLOCK_BYTES = 512;
+    const int width = bytes != nullptr ? 1 : 2;  // bytes per sample
+    const uint8_t* p = bytes != nullptr ? bytes + first : words + static_cast<std::size_t>(first) * 2;
+    std::size_t left = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(width);
+    uint64_t o = 0, a = ~uint64_t{0};
+    uint32_t seen_or = 0, seen_and = lane_mask;
+    while (left > 0) {
+        std::size_t block = left > BLOCK_BYTES ? BLOCK_BYTES : left;
+        std::size_t i = 0;
+        typedef uint64_t sixteen_bytes __attribute__((vector_size(16)));
+        sixteen_bytes vo = {0, 0}, va = {~uint64_t{0}, ~uint64_t{0}};
+        sixteen_bytes wo = vo, wa = va;
+        for (; i + 32 <= block; i += 32) {
+            sixteen_bytes v, w;
+            std::memcpy(&v, p + i, 16);
+            std::memcpy(&w, p + i + 16, 16);
+            vo |= v;
+            va &= v;
+            wo |= w;
+            wa &= w;
         }
-        i = block_end;
-        if (o == lane_mask && a == 0) break;
+        vo |= wo;
+        va &= wa;
+        for (; i + 16 <= block; i += 16) {
+            sixteen_bytes v;
+            std::memcpy(&v, p + i, 16);
+            vo |= v;
+            va &= v;
+        }
+        o |= vo[0] | vo[1];
+        a &= va[0] & va[1];
+        for (; i + 8 <= block; i += 8) {
+            uint64_t v;
+            std::memcpy(&v, p + i, 8);
+            o |= v;
+            a &= v;
+        }
+        uint64_t tail_or = 0, tail_and = ~uint64_t{0};
+        for (int shift = 0; i < block; ++i, shift += 8) {  // a whole number of samples, under eight bytes
+            tail_or |= static_cast<uint64_t>(p[i]) << shift;
+            tail_and &= ~(static_cast<uint64_t>(static_cast<uint8_t>(~p[i])) << shift);
+        }
+        p += block;
+        left -= block;
+        // Fold the lanes of the eight bytes onto one sample (little-endian words).
+        uint64_t fo = o | tail_or, fa = a & tail_and;
+        fo |= fo >> 32;
+        fa &= fa >> 32;
+        fo |= fo >> 16;
+        fa &= fa >> 16;
+        if (width == 1) {
+            fo |= fo >> 8;
+            fa &= fa >> 8;
+        }
+        seen_or = static_cast<uint32_t>(fo) & lane_mask;
+        seen_and = static_cast<uint32_t>(fa) & lane_mask;
+        if (seen_or == lane_mask && seen_and == 0) break;
     }
-    any_high = o;
-    all_high = a;
+    any_high = seen_or;
+    all_high = seen_and;
 }
 
 }  // namespace
@@ -278,25 +322,31 @@ void draw_logic_traces(canvas& surface, const uint8_t* bytes, const uint8_t* wor
             seen_low[k] = static_cast<uint16_t>(first < end ? ~all_high & lane_mask : 0);
         }
     }
+    static uint8_t lane_marks[MARK_COLUMNS];
     for (int l = 0; l < lanes; ++l) {
         const uint32_t mask = 1u << l;
         surface.move_to(area.x_left, (logic_sample(bytes, words, range.start) & mask) ? y_hi[l] : y_lo[l]);
-        for (int32_t k = 0; k < columns; ++k) {
-            bool one = false, zero = false;
+        for (int32_t chunk = 0; chunk < columns; chunk += MARK_COLUMNS) {
+            const int32_t n = columns - chunk < MARK_COLUMNS ? columns - chunk : MARK_COLUMNS;
             if (one_pass) {
-                one = (seen_high[k] & mask) != 0;
-                zero = (seen_low[k] & mask) != 0;
+                for (int32_t k = 0; k < n; ++k)
+                    lane_marks[k] = static_cast<uint8_t>(((seen_high[k] >> l) & 1) * MARK_ONE |
+                                                         ((seen_low[k] >> l) & 1) * MARK_ZERO);
             } else {
-                int32_t first, end;
-                column_samples(k, u, range, count, first, end);
-                for (int32_t i = first; i < end && !(one && zero); ++i) {
-                    if (logic_sample(bytes, words, i) & mask)
-                        one = true;
-                    else
-                        zero = true;
+                for (int32_t k = 0; k < n; ++k) {
+                    int32_t first, end;
+                    column_samples(chunk + k, u, range, count, first, end);
+                    bool one = false, zero = false;
+                    for (int32_t i = first; i < end && !(one && zero); ++i) {
+                        if (logic_sample(bytes, words, i) & mask)
+                            one = true;
+                        else
+                            zero = true;
+                    }
+                    lane_marks[k] = static_cast<uint8_t>((one ? MARK_ONE : 0) | (zero ? MARK_ZERO : 0));
                 }
             }
-            column_marks(surface, area.x_left + k, y_hi[l], y_lo[l], one, zero);
+            surface.draw_column_marks(area.x_left + chunk, y_hi[l], y_lo[l], lane_marks, n);
         }
     }
 }
