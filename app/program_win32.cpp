@@ -4,7 +4,16 @@
 #include "display/view_range.h"
 #include "hardware/port.h"
 
+#include <float.h>
+
+void use_double_precision() {
+#if defined(__i386__)
+    _controlfp(_PC_53, _MCW_PC);
+#endif
+}
+
 int program_main(HINSTANCE instance, int show_command) {
+    use_double_precision();
     app_instance = instance;
     install_message_box_presentation();
     install_program_port_bus();

@@ -10,6 +10,10 @@ extern HINSTANCE app_instance;
 // The whole run of the program: start-up, the message loop, the end. Never returns.
 [[noreturn]] int program_main(HINSTANCE instance, int show_command);
 
+// The 32-bit program computes on the x87 unit; this holds its doubles to double precision,
+// so that the display arithmetic gives what it gives on the 64-bit build. Per thread.
+void use_double_precision();
+
 // Main window
 int run_message_loop(int show_command);
 HWND create_main_window(int show_command);

@@ -4,7 +4,7 @@
 
 #include "display/canvas.h"
 
-class gdi_canvas final : public canvas {
+class gdi_canvas : public canvas {
 public:
     explicit gdi_canvas(HDC dc) : dc_(dc) {}
     void select_new_pen(uint32_t colour) override;

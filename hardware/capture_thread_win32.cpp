@@ -1,5 +1,7 @@
 #include "hardware/capture_thread_win32.h"
 
+#include "app/shell_win32.h"
+
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "resource_ids.h"
@@ -32,6 +34,7 @@ void create_events() {
 }  // namespace
 
 DWORD WINAPI capture_thread_func(LPVOID dialog) {
+    use_double_precision();
     progress_dialog = static_cast<HWND>(dialog);
     if (run_capture()) PostMessageA(progress_dialog, WM_COMMAND, IDOK, 0);
     SetEvent(no_capture_thread);

@@ -6,6 +6,7 @@
 #include "win32/ui_support.h"
 
 int main(int argc, char** argv) {
+    use_double_precision();
     app_instance = GetModuleHandleA(nullptr);
     install_message_box_presentation();
     count_paints();
