@@ -9,10 +9,7 @@ INT_PTR CALLBACK about_message_handler(HWND dialog, UINT message, WPARAM wparam,
         SetDlgItemTextA(dialog, IDC_ABOUT_CONTACT, contact_address);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wparam));
-            return TRUE;
-        }
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) return end_dialog(dialog, LOWORD(wparam));
         return FALSE;
     default:
         return FALSE;

@@ -29,6 +29,15 @@ void paint_display(HWND window, PAINTSTRUCT paint_information);
 // Applies a zoom or pan command to the view range and repaints.
 void zoom_pan_view(HWND window, int command);
 
+// Ends a modal dialog with the command as its result; what its procedure then returns.
+inline INT_PTR end_dialog(HWND dialog, int result) {
+    EndDialog(dialog, result);
+    return TRUE;
+}
+
+// Posts Refresh to a dialog's parent, the main window, which then repaints.
+inline void post_refresh_to_parent(HWND dialog) { PostMessageA(GetParent(dialog), WM_COMMAND, CMD_REFRESH, 0); }
+
 // Dialog procedures
 INT_PTR CALLBACK about_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK view_mode_message_handler(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

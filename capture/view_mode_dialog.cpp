@@ -19,12 +19,10 @@ INT_PTR CALLBACK view_mode_message_handler(HWND dialog, UINT message, WPARAM wpa
                 dso_structure.capture_mode = MODE_LOGIC16;
             else
                 dso_structure.capture_mode = MODE_MIXED;
-            PostMessageA(GetParent(dialog), WM_COMMAND, CMD_REFRESH, 0);
-            EndDialog(dialog, IDOK);
-            return TRUE;
+            post_refresh_to_parent(dialog);
+            return end_dialog(dialog, IDOK);
         case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
+            return end_dialog(dialog, IDCANCEL);
         default:
             return FALSE;
         }

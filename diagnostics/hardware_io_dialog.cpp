@@ -76,8 +76,7 @@ INT_PTR CALLBACK hardware_io_message_handler(HWND dialog, UINT message, WPARAM w
         post_refresh(dialog);
         return TRUE;
     case IDCANCEL:
-        EndDialog(dialog, IDCANCEL);
-        return TRUE;
+        return end_dialog(dialog, IDCANCEL);
     default:
         return FALSE;
     }

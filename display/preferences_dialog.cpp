@@ -28,15 +28,10 @@ INT_PTR CALLBACK preferences_message_handler(HWND dialog, UINT message, WPARAM w
         if (LOWORD(wparam) == IDOK) {
             for (const preference_box& box : boxes)
                 display_preferences.*box.flag = IsDlgButtonChecked(dialog, box.control) == BST_CHECKED ? 1 : 0;
-            PostMessageA(GetParent(dialog), WM_COMMAND, CMD_REFRESH, 0);
-            EndDialog(dialog, IDOK);
-            return TRUE;
+            post_refresh_to_parent(dialog);
+            return end_dialog(dialog, IDOK);
         }
-        if (LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+        return LOWORD(wparam) == IDCANCEL ? end_dialog(dialog, IDCANCEL) : FALSE;
     default:
         return FALSE;
     }

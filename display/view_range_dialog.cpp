@@ -16,19 +16,14 @@ INT_PTR CALLBACK view_range_message_handler(HWND dialog, UINT message, WPARAM wp
             // Text that is no number reads as 0.
             int32_t start = static_cast<int32_t>(GetDlgItemInt(dialog, IDC_START_SAMPLE, nullptr, TRUE));
             int32_t end = static_cast<int32_t>(GetDlgItemInt(dialog, IDC_STOP_SAMPLE, nullptr, TRUE));
-            if (set_view_range(start, end)) {
-                PostMessageA(GetParent(dialog), WM_COMMAND, CMD_REFRESH, 0);
-                EndDialog(dialog, IDOK);
-            } else {
+            if (!set_view_range(start, end)) {
                 error_handler(11, "view_range_message_handler", "");  // the dialog stays open
+                return TRUE;
             }
-            return TRUE;
+            post_refresh_to_parent(dialog);
+            return end_dialog(dialog, IDOK);
         }
-        if (LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+        return LOWORD(wparam) == IDCANCEL ? end_dialog(dialog, IDCANCEL) : FALSE;
     default:
         return FALSE;
     }

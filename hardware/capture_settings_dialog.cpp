@@ -247,8 +247,7 @@ INT_PTR CALLBACK capture_settings_message_handler(HWND dialog, UINT message, WPA
             return TRUE;
         case IDCANCEL:
             release_bitmaps();
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
+            return end_dialog(dialog, IDCANCEL);
         default:
             return FALSE;
         }

@@ -22,14 +22,9 @@ INT_PTR CALLBACK port_select_message_handler(HWND dialog, UINT message, WPARAM w
         if (LOWORD(wparam) == IDOK) {
             LRESULT entry = SendDlgItemMessageA(dialog, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
             if (entry >= 0 && entry < 3) set_port_address(port_addresses[entry], true);
-            EndDialog(dialog, IDOK);
-            return TRUE;
+            return end_dialog(dialog, IDOK);
         }
-        if (LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+        return LOWORD(wparam) == IDCANCEL ? end_dialog(dialog, IDCANCEL) : FALSE;
     default:
         return FALSE;
     }

@@ -18,7 +18,7 @@ bool download_begun = false;
 void finish(HWND dialog) {
     HWND main_window = GetParent(dialog);
     EnableWindow(main_window, TRUE);
-    PostMessageA(main_window, WM_COMMAND, CMD_REFRESH, 0);
+    post_refresh_to_parent(dialog);
     DestroyWindow(dialog);
 }
 

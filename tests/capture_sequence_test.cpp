@@ -67,15 +67,6 @@ std::vector<int> written(const std::vector<std::string>& steps, int reg) {
     return v;
 }
 
-void set_header(int8_t mode, int8_t source, int8_t rate, int32_t edge, int32_t pretrigger, uint16_t value) {
-    dso_structure.capture_mode = mode;
-    dso_structure.trigger_source = source;
-    dso_structure.sample_rate_index = rate;
-    dso_structure.trigger_edge = edge;
-    dso_structure.pretrigger = pretrigger;
-    dso_structure.trigger_value = value;
-}
-
 class CaptureSequence : public ::testing::Test {
 protected:
     recording_bus bus;

@@ -47,12 +47,7 @@ protected:
         device->set_instant(true);
     }
     void capture(int8_t mode, int8_t source, int8_t rate, int32_t edge, int32_t pretrigger, uint16_t value) {
-        dso_structure.capture_mode = mode;
-        dso_structure.trigger_source = source;
-        dso_structure.sample_rate_index = rate;
-        dso_structure.trigger_edge = edge;
-        dso_structure.pretrigger = pretrigger;
-        dso_structure.trigger_value = value;
+        set_header(mode, source, rate, edge, pretrigger, value);
         ASSERT_TRUE(run_capture());
     }
 };

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "capture/dso_structure.h"
 #include "hardware/capture_services.h"
 
 class recording_services : public capture_services {
@@ -40,3 +41,13 @@ public:
         if (on_progress) on_progress(percent);
     }
 };
+
+// The settings of the next capture, as the capture settings dialog writes them.
+inline void set_header(int8_t mode, int8_t source, int8_t rate, int32_t edge, int32_t pretrigger, uint16_t value) {
+    dso_structure.capture_mode = mode;
+    dso_structure.trigger_source = source;
+    dso_structure.sample_rate_index = rate;
+    dso_structure.trigger_edge = edge;
+    dso_structure.pretrigger = pretrigger;
+    dso_structure.trigger_value = value;
+}

@@ -71,16 +71,8 @@ protected:
 
     void SetUp() override {
         device->set_instant(true);
-        set_port_bus(bus.get());
-        port_address = LPT1_ADDRESS;
-        clear_channels();
-        set_capture_defaults();
-        set_display_defaults();
-        reset_view_range();
-        window = create_main_window(SW_SHOWNORMAL);
+        window = open_main_window(bus.get());
         ASSERT_NE(window, nullptr);
-        set_client_size(window, 640, 400);
-        pump_messages(window);
         current = this;
         hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_progress, nullptr, GetCurrentThreadId());
     }
@@ -91,9 +83,7 @@ protected:
         if (HWND progress = FindWindowA(nullptr, "DSO Data Capture")) SendMessageA(progress, WM_COMMAND, IDCANCEL, 0);
         pump_until(window, [] { return FindWindowA(nullptr, "DSO Data Capture") == nullptr; }, 3000);
         Sleep(50);
-        if (IsWindow(window)) DestroyWindow(window);
-        pump_messages(nullptr);
-        set_port_bus(nullptr);
+        close_main_window(window);
     }
 
     // Sees the commands the capture thread sends to the progress dialog.
@@ -392,16 +382,9 @@ protected:
             if (address == 0x378) return 0x5A;
             return address == 0x379 ? 0xC0 : 0x2B;
         };
-        set_port_bus(&bus);
-        port_address = LPT1_ADDRESS;
-        window = create_main_window(SW_SHOWNORMAL);
-        pump_messages(window);
+        window = open_main_window(&bus);
     }
-    void TearDown() override {
-        if (IsWindow(window)) DestroyWindow(window);
-        pump_messages(nullptr);
-        set_port_bus(nullptr);
-    }
+    void TearDown() override { close_main_window(window); }
     bool open(std::vector<dialog_step> steps) {
         std::vector<dialog_step> all;
         for (auto& s : steps) all.push_back([s](HWND d) { return window_text(d) == "Hardware IO" && s(d); });

@@ -26,23 +26,10 @@ protected:
 
     void SetUp() override {
         device.set_instant(true);
-        set_port_bus(&device);
-        set_port_address(LPT1_ADDRESS, true);
-        clear_channels();
-        set_capture_defaults();
-        set_display_defaults();
-        reset_view_range();
-        window = create_main_window(SW_SHOWNORMAL);
+        window = open_main_window(&device, CLIENT_WIDTH, CLIENT_HEIGHT);
         ASSERT_NE(window, nullptr);
-        set_client_size(window, CLIENT_WIDTH, CLIENT_HEIGHT);
-        UpdateWindow(window);
-        pump_messages(window);
     }
-    void TearDown() override {
-        if (IsWindow(window)) DestroyWindow(window);
-        pump_messages(nullptr);  // the quit message that WM_DESTROY posts is dropped here
-        set_port_bus(nullptr);
-    }
+    void TearDown() override { close_main_window(window); }
 
     void command(int id) {
         SendMessageA(window, WM_COMMAND, static_cast<WPARAM>(id), 0);

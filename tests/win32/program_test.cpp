@@ -25,24 +25,11 @@ protected:
     simulated_device device;
     HWND window = nullptr;
     void SetUp() override {
-        set_port_bus(&device);
-        port_address = LPT1_ADDRESS;
-        clear_channels();
-        set_capture_defaults();
-        set_display_defaults();
-        reset_view_range();
-        window = create_main_window(SW_SHOWNORMAL);
+        window = open_main_window(&device);
         ASSERT_NE(window, nullptr);
-        set_client_size(window, 640, 400);
         SetForegroundWindow(window);
-        UpdateWindow(window);
-        pump_messages(window);
     }
-    void TearDown() override {
-        if (IsWindow(window)) DestroyWindow(window);
-        pump_messages(nullptr);
-        set_port_bus(nullptr);
-    }
+    void TearDown() override { close_main_window(window); }
 };
 
 // The start-up screen, drawn into a bitmap of the client's size through the GDI canvas.
@@ -167,24 +154,18 @@ void CALLBACK exit_through_close_box(HWND, UINT, UINT_PTR timer, DWORD) {
     }
 }
 
+// Runs the whole program with the simulated device until the timer ends it.
+void run_program_until(TIMERPROC ender) {
+    static simulated_device device;
+    program_bus_for_tests = &device;
+    SetTimer(nullptr, 0, 20, ender);
+    program_main(app_instance, SW_SHOWNORMAL);
+}
+
 TEST(ProgramDeathTest, ExitAndTheCloseBoxEndWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            static simulated_device device;
-            program_bus_for_tests = &device;
-            SetTimer(nullptr, 0, 20, exit_through_menu);
-            program_main(app_instance, SW_SHOWNORMAL);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(
-        {
-            static simulated_device device;
-            program_bus_for_tests = &device;
-            SetTimer(nullptr, 0, 20, exit_through_close_box);
-            program_main(app_instance, SW_SHOWNORMAL);
-        },
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run_program_until(exit_through_menu), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run_program_until(exit_through_close_box), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ProgramDeathTest, APortThatIsNotBidirectionalEndsTheStartWithStatusTen) {

@@ -1,6 +1,9 @@
 #include "win32/ui_support.h"
 
 #include "app/shell_win32.h"
+#include "capture/dso_structure.h"
+#include "display/view_range.h"
+#include "hardware/port.h"
 
 port_bus* program_bus_for_tests = nullptr;
 
@@ -243,4 +246,25 @@ void set_client_size(HWND window, int width, int height) {
         SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + height - client.bottom,
                      SWP_NOMOVE | SWP_NOZORDER);
     }
+}
+
+HWND open_main_window(port_bus* bus, int width, int height) {
+    set_port_bus(bus);
+    port_address = LPT1_ADDRESS;
+    clear_channels();
+    set_capture_defaults();
+    set_display_defaults();
+    reset_view_range();
+    HWND window = create_main_window(SW_SHOWNORMAL);
+    if (window == nullptr) return nullptr;
+    set_client_size(window, width, height);
+    UpdateWindow(window);
+    pump_messages(window);
+    return window;
+}
+
+void close_main_window(HWND window) {
+    if (IsWindow(window)) DestroyWindow(window);
+    pump_messages(nullptr);  // the quit message that WM_DESTROY posts is dropped here
+    set_port_bus(nullptr);
 }

@@ -61,5 +61,11 @@ bool pump_until(HWND main_window, const std::function<bool()>& cond, int timeout
 // A key press as the program's loop sees it, with Ctrl held or not.
 void post_key(HWND window, UINT virtual_key, bool control);
 
+// The program's state right after start-up with bus on the port, and its main window with a
+// client area of width x height, painted.
+HWND open_main_window(port_bus* bus, int width = 640, int height = 400);
+// Destroys the main window, drops the quit message it posts, puts the empty port back.
+void close_main_window(HWND window);
+
 // Resizes a window so that its client area is width x height.
 void set_client_size(HWND window, int width, int height);
