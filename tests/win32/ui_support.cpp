@@ -90,22 +90,32 @@ message_box_seen answer_message_box(HWND box) {
     return seen;
 }
 
+namespace {
+
+BOOL CALLBACK take_message_box(HWND w, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(w, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(w) && is_message_box(w)) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK take_enabled_dialog(HWND w, LPARAM found) {
+    if (class_of(w) == "#32770" && IsWindowVisible(w) && IsWindowEnabled(w)) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND find_message_box() {
-    struct search {
-        HWND found = nullptr;
-    } s;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(w, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(w) && is_message_box(w)) {
-                reinterpret_cast<search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    HWND found = nullptr;
+    EnumWindows(take_message_box, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 namespace {
@@ -153,20 +163,9 @@ HWND current_dialog() {
     if (HWND box = find_message_box()) return box;
     HWND active = GetActiveWindow();
     if (active != nullptr && class_of(active) == "#32770" && IsWindowVisible(active)) return active;
-    struct search {
-        HWND found = nullptr;
-    } s;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-            if (class_of(w) == "#32770" && IsWindowVisible(w) && IsWindowEnabled(w)) {
-                reinterpret_cast<search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), take_enabled_dialog, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 void CALLBACK script_tick(HWND, UINT, UINT_PTR, DWORD) {
