@@ -441,4 +441,27 @@ TEST_F(HardwareIo, ShowsThePortAtOnceAndWritesWhatWasTyped) {
     EXPECT_EQ(control_writes.front(), 0x34) << "control value 0x3F reaches the port inverted";
 }
 
+// Enter in an edit presses the default button, Refresh: the port is read back into the
+// edits and nothing typed is written, since the edit never lost the focus.
+TEST_F(HardwareIo, EnterInAnEditOnlyReadsThePortBack) {
+    bool done = open({[&](HWND d) {
+                          if (item_text(d, IDC_HWIO_CONTROL).empty()) return false;
+                          bus.log.clear();
+                          set_item_text(d, IDC_HWIO_CONTROL, "3f");
+                          HWND edit = GetDlgItem(d, IDC_HWIO_CONTROL);
+                          SetFocus(edit);
+                          PostMessageA(edit, WM_KEYDOWN, VK_RETURN, 1);
+                          return true;
+                      },
+                      [&](HWND d) {
+                          if (item_text(d, IDC_HWIO_CONTROL) != "0x20") return false;
+                          EXPECT_TRUE(bus.writes_to(0x37A).empty());
+                          EXPECT_TRUE(bus.writes_to(0x378).empty());
+                          EXPECT_EQ(item_text(d, IDC_HWIO_DATA), "0x5a");
+                          press(d, IDCANCEL);
+                          return true;
+                      }});
+    EXPECT_TRUE(done);
+}
+
 }  // namespace
