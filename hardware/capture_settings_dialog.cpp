@@ -35,6 +35,16 @@ void click(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0
 
 void enable(HWND dialog, int id, bool on) { EnableWindow(GetDlgItem(dialog, id), on ? TRUE : FALSE); }
 
+// The trigger value entry with its label, and the two edge buttons.
+void enable_value(HWND dialog, bool on) {
+    enable(dialog, IDC_TRIGGER_VALUE, on);
+    enable(dialog, IDC_TRIGGER_VALUE_LABEL, on);
+}
+void enable_edges(HWND dialog, bool on) {
+    enable(dialog, IDC_RISING_EDGE, on);
+    enable(dialog, IDC_FALLING_EDGE, on);
+}
+
 void read_entry(HWND dialog, int id, char (&text)[ENTRY_CHARS]) {
     text[0] = '\0';
     GetDlgItemTextA(dialog, id, text, ENTRY_CHARS);
@@ -104,18 +114,14 @@ void refresh(HWND dialog) {
     char text[ENTRY_CHARS];
     switch (f) {
     case TRIGGER_EXTERNAL:
-        enable(dialog, IDC_TRIGGER_VALUE, false);
-        enable(dialog, IDC_TRIGGER_VALUE_LABEL, false);
-        enable(dialog, IDC_RISING_EDGE, true);
-        enable(dialog, IDC_FALLING_EDGE, true);
+        enable_value(dialog, false);
+        enable_edges(dialog, true);
         break;
     case TRIGGER_CHANNEL_A:
-        enable(dialog, IDC_TRIGGER_VALUE, true);
-        enable(dialog, IDC_TRIGGER_VALUE_LABEL, true);
+        enable_value(dialog, true);
         if (m == MODE_LOGIC16 || m == MODE_MIXED) {
             SetDlgItemTextA(dialog, IDC_TRIGGER_VALUE_LABEL, HEX_LABEL);
-            enable(dialog, IDC_RISING_EDGE, false);
-            enable(dialog, IDC_FALLING_EDGE, false);
+            enable_edges(dialog, false);
             uint32_t mask = m == MODE_LOGIC16 ? 0xFFFF : 0xFF;
             // An entry that holds no hexadecimal number shows the pattern the record holds,
             // which is also what Start Capture then keeps.
@@ -125,23 +131,18 @@ void refresh(HWND dialog) {
             show_hex(dialog, IDC_TRIGGER_VALUE, pattern & mask);
         } else {
             SetDlgItemTextA(dialog, IDC_TRIGGER_VALUE_LABEL, DEC_LABEL);
-            enable(dialog, IDC_RISING_EDGE, true);
-            enable(dialog, IDC_FALLING_EDGE, true);
+            enable_edges(dialog, true);
         }
         break;
     case TRIGGER_CHANNEL_B:
-        enable(dialog, IDC_TRIGGER_VALUE, true);
-        enable(dialog, IDC_TRIGGER_VALUE_LABEL, true);
-        enable(dialog, IDC_RISING_EDGE, true);
-        enable(dialog, IDC_FALLING_EDGE, true);
+        enable_value(dialog, true);
+        enable_edges(dialog, true);
         SetDlgItemTextA(dialog, IDC_TRIGGER_VALUE_LABEL, DEC_LABEL);
         break;
     default:
         SetDlgItemInt(dialog, IDC_PRETRIGGER, 0, FALSE);
-        enable(dialog, IDC_TRIGGER_VALUE, false);
-        enable(dialog, IDC_TRIGGER_VALUE_LABEL, false);
-        enable(dialog, IDC_RISING_EDGE, false);
-        enable(dialog, IDC_FALLING_EDGE, false);
+        enable_value(dialog, false);
+        enable_edges(dialog, false);
         break;
     }
 
