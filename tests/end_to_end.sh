@@ -9,7 +9,13 @@ shots=$here/build/screenshots
 mkdir -p "$shots"
 run=$here/scripts/wine-run
 
-fail() { echo "end_to_end: $*" >&2; exit 1; }
+fail() {
+  echo "end_to_end: $*" >&2
+  echo "end_to_end: windows on the display:" >&2
+  xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sed 's/^/  /' >&2 || true
+  import -window root "$shots/e2e-failure.png" 2>/dev/null && echo "end_to_end: screenshot $shots/e2e-failure.png" >&2
+  exit 1
+}
 
 # Waits for a window whose name matches, prints its id.
 wait_window() {
