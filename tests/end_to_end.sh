@@ -37,6 +37,14 @@ wait_gone() {
   return 1
 }
 
+# Starts a program once the wine server of the one before has gone: a program that starts in
+# the moment a server shuts down (three seconds after the last program ended) can hang
+# before its first window.
+start_program() {
+  WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix} timeout 30 wineserver -w || true
+  "$run" "$1" &
+}
+
 press() {  # window keys...
   local id=$1; shift
   xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id" >/dev/null 2>&1 || true
@@ -49,7 +57,7 @@ blue_pixels() {
 }
 
 echo "== korvane-sim.exe: start, About with Ctrl+A, a capture with Ctrl+C, close"
-"$run" "$sim" &
+start_program "$sim"
 pid=$!
 main=$(wait_window '^Korvane$' 90) || fail "the main window did not appear"
 import -window root "$shots/e2e-start.png"
@@ -75,7 +83,7 @@ wait "$pid" || status=$?
 [ "$status" -eq 0 ] || fail "korvane-sim.exe ended with status $status, not 0"
 
 echo "== korvane.exe with no port access: the fatal report, status 10"
-"$run" "$real" &
+start_program "$real"
 pid=$!
 box=$(wait_window '^Fatal Error - Program Halted$' 60) || fail "no fatal report from korvane.exe"
 import -window root "$shots/e2e-no-port.png"

@@ -79,6 +79,38 @@ TEST(OffsetCorrect, LeavesSamplesThatWouldLeaveTheRange) {
     EXPECT_EQ(dso_structure.sample_area[1], 3) << "odd samples never change";
 }
 
+TEST(OffsetCorrect, APairCountsOnlyWithBothSamplesInsideTheRange) {
+    // Every pair except the first ten has one sample at an end of the range, on either side;
+    // counted, they would pull the mean difference far from the first ten's +4.
+    fill_pairs(255, 120);
+    set_pairs(10, 50, 54);
+    for (int32_t k = 10; k < FIFO_SIZE; k += 3) {
+        dso_structure.sample_area[2 * k] = 120;      // (120, 0)
+        dso_structure.sample_area[2 * k + 1] = 0;
+    }
+    for (int32_t k = 11; k < FIFO_SIZE; k += 3) {
+        dso_structure.sample_area[2 * k] = 0;        // (0, 120)
+        dso_structure.sample_area[2 * k + 1] = 120;
+    }
+    offset_correct();
+    EXPECT_EQ(dso_structure.sample_area[0], 54);
+    EXPECT_EQ(dso_structure.sample_area[2 * 10], 120) << "(120, 0) does not change";
+    EXPECT_EQ(dso_structure.sample_area[2 * 11], 0) << "(0, 120) does not change";
+    EXPECT_EQ(dso_structure.sample_area[2 * 12], 255) << "(255, 120) does not change";
+}
+
+TEST(OffsetCorrect, DividesEachMeanOutBeforeSubtracting) {
+    // (1,2), (2,3), (2,3): 8/3 - 5/3 is 0.9999999999999998 in double precision, correction 0;
+    // (8 - 5) / 3 would be exactly 1.
+    fill_pairs(0, 255);
+    set_pairs(3, 2, 3);
+    dso_structure.sample_area[0] = 1;
+    dso_structure.sample_area[1] = 2;
+    offset_correct();
+    EXPECT_EQ(dso_structure.sample_area[0], 1);
+    EXPECT_EQ(dso_structure.sample_area[2], 2);
+}
+
 TEST(OffsetCorrect, ALevelTraceAndOtherModesChangeNothing) {
     clear_channels();
     dso_structure.capture_mode = MODE_SINGLE;
