@@ -38,11 +38,12 @@ int64_t read_decimal(const char* text, bool signed_entry) {
     uint64_t magnitude = 0;
     constexpr uint64_t LIMIT = static_cast<uint64_t>(INT64_MAX);
     for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
-        if (magnitude > LIMIT) {
+        uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (magnitude > (LIMIT - digit) / 10) {  // one more digit would pass the limit
             magnitude = LIMIT;
-            while (p[1] >= '0' && p[1] <= '9') ++p;
+            break;
         }
+        magnitude = magnitude * 10 + digit;
     }
     int64_t result = static_cast<int64_t>(magnitude);
     return negative ? -result : result;

@@ -38,6 +38,13 @@ TEST(TextNumbers, DecimalReadsLeadingDigitsAndSaturates) {
     EXPECT_EQ(read_decimal("4000000000", false), 4000000000LL);
     EXPECT_EQ(read_decimal("99999999999999999999999", false), INT64_MAX);
     EXPECT_EQ(read_decimal("-99999999999999999999999", true), -INT64_MAX);
+    // Entries just past what 64 bits hold, where a wrapped product would look small.
+    EXPECT_EQ(read_decimal("18446744073709551620", false), INT64_MAX);
+    EXPECT_EQ(read_decimal("-18446744073709551620", true), -INT64_MAX);
+    EXPECT_EQ(read_decimal("19000000000000000000", false), INT64_MAX);
+    EXPECT_EQ(read_decimal("9223372036854775807", false), INT64_MAX);
+    EXPECT_EQ(read_decimal("9223372036854775808", false), INT64_MAX);
+    EXPECT_EQ(read_decimal("922337203685477580", false), 922337203685477580LL);
 }
 
 TEST(TextNumbers, FrequenciesRoundTiesAwayFromZero) {
