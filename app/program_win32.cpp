@@ -13,8 +13,8 @@ void use_double_precision() {
 }
 
 int program_main(HINSTANCE instance, int show_command) {
-    use_double_precision();
     app_instance = instance;
+    use_double_precision();
     install_message_box_presentation();
     install_program_port_bus();
     set_port_address(LPT1_ADDRESS, true);  // a port that fails ends the program with error 10

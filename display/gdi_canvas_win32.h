@@ -1,4 +1,5 @@
-// The canvas over a GDI device context.
+// The canvas over a GDI device context. Lines are drawn with MoveToEx and LineTo only,
+// batches included (the canvas draws those one line after another).
 #pragma once
 #include <windows.h>
 
@@ -12,9 +13,6 @@ public:
     void restore_initial_pen() override;
     void move_to(int32_t x, int32_t y) override { MoveToEx(dc_, x, y, nullptr); }
     void line_to(int32_t x, int32_t y) override { LineTo(dc_, x, y); }
-    void draw_segments(const line_segment* segments, int32_t count) override;
-    void draw_column_marks(int32_t x_left, int32_t y_hi, int32_t y_lo, const uint8_t* marks,
-                           int32_t columns) override;
     void set_text_alignment(text_alignment alignment) override;
     int32_t char_width_a() override;
     void text_out(int32_t x, int32_t y, const char* text, int32_t length) override {

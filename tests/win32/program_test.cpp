@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "app/shell_win32.h"
 #include "capture/dso_structure.h"
@@ -62,57 +61,7 @@ TEST_F(Paint, TheStartUpScreenIsWhiteWithRedAxesOnTheMiddleOfEachTrace) {
     ReleaseDC(window, screen);
 }
 
-// A surface that draws every line with its own MoveToEx and LineTo.
-struct line_by_line_gdi_canvas : gdi_canvas {
-    using gdi_canvas::gdi_canvas;
-    void draw_segments(const line_segment* segments, int32_t count) override {
-        canvas::draw_segments(segments, count);
-    }
-    void draw_column_marks(int32_t x_left, int32_t y_hi, int32_t y_lo, const uint8_t* marks,
-                           int32_t columns) override {
-        canvas::draw_column_marks(x_left, y_hi, y_lo, marks, columns);
-    }
-};
-
-// Paints the record into a bitmap of width x height and returns its pixels.
-template <typename surface_type>
-std::vector<COLORREF> painted_pixels(HWND window, int width, int height) {
-    HDC screen = GetDC(window);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    {
-        surface_type surface(dc);
-        paint_client(surface, 0, 0, width, height);
-    }
-    std::vector<COLORREF> pixels;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) pixels.push_back(GetPixel(dc, x, y));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(window, screen);
-    return pixels;
-}
-
-// The batched drawing (one PolyPolyline per batch) lays down exactly the pixels of the same
-// lines drawn one by one, end points left out alike.
-TEST_F(Paint, BatchedLinesDrawTheSamePixelsAsLineByLine) {
-    uint32_t noise = 99;
-    for (int32_t n = 0; n < SAMPLE_AREA_SIZE; ++n) {
-        noise = noise * 1103515245u + 12345u;
-        dso_structure.sample_area[n] = static_cast<uint8_t>((n / 700) * 5 + ((noise >> 16) & 15));
-    }
-    for (int8_t mode : {MODE_LOGIC16, MODE_MIXED, MODE_SINGLE}) {
-        dso_structure.capture_mode = mode;
-        reset_view_range();
-        auto batched = painted_pixels<gdi_canvas>(window, 500, 300);
-        auto one_by_one = painted_pixels<line_by_line_gdi_canvas>(window, 500, 300);
-        EXPECT_TRUE(batched == one_by_one) << "mode " << static_cast<int>(mode);
-    }
-}
-
-// The same on screen: the window paints every pixel of its client area itself.
+// The window paints every pixel of its client area itself.
 TEST_F(Paint, TheWindowPaintsItsWholeClientArea) {
     InvalidateRect(window, nullptr, TRUE);
     UpdateWindow(window);
