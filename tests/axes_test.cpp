@@ -126,6 +126,24 @@ TEST_F(Axes, TimeLabels) {
     labels = x_axis({5, 6}).labels();
     EXPECT_EQ(labels, std::vector<std::string>({"50000 pS", "52000 pS", "54000 pS", "56000 pS", "58000 pS"}));
 
+    // 3.125 MHz: the whole capture lasts about 126 ms, shown in milliseconds; 7 characters a
+    // label fit 12 labels, so the step is 125 / 12 = 10, rounded up to 10.
+    dso_structure.capture_mode = MODE_DUAL;
+    dso_structure.sample_rate_index = 4;
+    labels = x_axis({0, 393215}).labels();
+    ASSERT_EQ(labels.size(), 13u);
+    EXPECT_EQ(labels[1], "10 mS");
+    EXPECT_EQ(labels.back(), "120 mS");
+
+    // Single Channel at 100 MHz over 100 samples: about 1 us, shown in nanoseconds; the last
+    // time is 999 (just under 1000 with the 32-bit 1e-6), the step 999 / 12 = 83 rounded up.
+    dso_structure.capture_mode = MODE_SINGLE;
+    dso_structure.sample_rate_index = 0;
+    labels = x_axis({0, 100}).labels();
+    ASSERT_EQ(labels.size(), 12u);
+    EXPECT_EQ(labels[1], "90 nS");
+    EXPECT_EQ(labels.back(), "990 nS");
+
     // A negative rate index leaves the base rate; a huge one saturates the values.
     dso_structure.capture_mode = MODE_DUAL;
     dso_structure.sample_rate_index = -1;

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,9 +30,23 @@ TEST(ErrorTable, HoldsTheFifteenEntriesInSearchOrder) {
         EXPECT_EQ(error_table[i].code, codes[i]);
         EXPECT_EQ(error_table[i].level, levels[i]) << "code " << codes[i];
     }
-    EXPECT_STREQ(error_table[3].text, "Could Not Find Any Directory Enteries ( Including . And .. )");
-    EXPECT_STREQ(error_table[9].text, "Parallel Port NOT Bi-Directional");
-    EXPECT_STREQ(error_table[13].text, "\"Start_Point\" Not Valid, Check Cable");
+    // The texts users see, spelling included.
+    const char* texts[] = {"Unable To Allocate Memory",
+                           "Buffer/Array Overflow",
+                           "Invalid Linked List Node",
+                           "Could Not Find Any Directory Enteries ( Including . And .. )",
+                           "Could Not Change To Directory",
+                           "Could Not Create Directory",
+                           "Could Not Write To File",
+                           "Could Not Read From File",
+                           "Could Not Open File",
+                           "Parallel Port NOT Bi-Directional",
+                           "Not In Valid Range",
+                           "Unable To Create Thread",
+                           "Windows Error",
+                           "\"Start_Point\" Not Valid, Check Cable",
+                           "Offset Correct Can Only Be Used In Single Channel Mode"};
+    for (int i = 0; i < ERROR_TABLE_ENTRIES; ++i) EXPECT_STREQ(error_table[i].text, texts[i]) << "code " << codes[i];
 }
 
 TEST(ErrorMessage, WarningsShowTheEntryTextAlone) {
@@ -120,46 +135,56 @@ using ErrorHandlerDeathTest = ::testing::Test;
 
 TEST_F(ErrorHandlerDeathTest, FatalLevelsEndTheProcessWithTheLevel) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    using ::testing::HasSubstr;
+    using ::testing::Not;
+    // Levels 5 to 10 end through quit_program, which posts the quit message first.
     EXPECT_EXIT(
         {
             captured_boxes boxes;
             error_handler(9, "load_dso_structure", "capture.dso");
         },
         ::testing::ExitedWithCode(5),
-        "\\[Fatal Error - Program Halted\\] Error Infomation:-/ *Error : Could Not Open File/.*Additional Info : capture.dso");
+        "\\[Fatal Error - Program Halted\\] Error Infomation:-/ *Error : Could Not Open File/.*Additional Info : "
+        "capture.dso.*quit posted");
     EXPECT_EXIT(
         {
             captured_boxes boxes;
             error_handler(10, "Main", "");
         },
-        ::testing::ExitedWithCode(10), "Parallel Port NOT Bi-Directional");
+        ::testing::ExitedWithCode(10), "Parallel Port NOT Bi-Directional.*quit posted");
+    // Above 10 the process ends at once.
     EXPECT_EXIT(
         {
             captured_boxes boxes;
             error_handler(3, "walk", "");
         },
-        ::testing::ExitedWithCode(20), "Invalid Linked List Node.*Please Inform the Author");
+        ::testing::ExitedWithCode(20),
+        ::testing::AllOf(HasSubstr("Invalid Linked List Node"), HasSubstr("Please Inform the Author"),
+                         Not(HasSubstr("quit posted"))));
     EXPECT_EXIT(
         {
             captured_boxes boxes;
             error_handler(-1, "walk", "");
         },
-        ::testing::ExitedWithCode(20), "Unable To Identify The Error Code.*Error Code : -1");
+        ::testing::ExitedWithCode(20),
+        ::testing::AllOf(HasSubstr("Unable To Identify The Error Code"), HasSubstr("Error Code : -1"),
+                         Not(HasSubstr("quit posted"))));
 }
 
-TEST_F(ErrorHandlerDeathTest, QuitProgramWritesOutOpenStreams) {
+TEST_F(ErrorHandlerDeathTest, QuitProgramPostsTheQuitAndWritesOutOpenStreams) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     temp_dir dir;
     std::string name = dir.file("pending.txt");
     EXPECT_EXIT(
         {
+            captured_boxes boxes;
             std::FILE* f = std::fopen(name.c_str(), "w");
             static char buffer[4096];
             std::setvbuf(f, buffer, _IOFBF, sizeof buffer);
             std::fputs("still buffered", f);
             quit_program(7);
         },
-        ::testing::ExitedWithCode(7), "");
+        ::testing::ExitedWithCode(7), "quit posted");
     auto bytes = read_bytes(name);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "still buffered");
 }

@@ -399,6 +399,13 @@ TEST_F(Paint, PretriggerMarkerOnlyInsideTheRange) {
         draw_pretrigger_marker(rc, area, range);
         EXPECT_EQ(strokes(rc.calls), c.marker) << c.pretrigger;
     }
+    // 600 / 28 x 21 is 449.99999999999994 in double precision, dividing first: pixel 449
+    // (multiplying first would give exactly 450).
+    dso_structure.pretrigger = 1021;
+    recording_canvas between;
+    draw_pretrigger_marker(between, area, {1000, 1028});
+    EXPECT_EQ(strokes(between.calls), std::vector<std::string>({"524,20>524,190"}));
+
     dso_structure.pretrigger = 1300;
     display_preferences.show_pretrigger_position = 0;
     recording_canvas rc;

@@ -40,5 +40,10 @@ public:
         std::fprintf(stderr, "%s\n", line.c_str());
         std::fflush(stderr);
     }
-    void post_quit() override { ++quit_posts; }
+    // Also written to standard error, where a death test can see whether it happened.
+    void post_quit() override {
+        ++quit_posts;
+        std::fprintf(stderr, "[quit posted]\n");
+        std::fflush(stderr);
+    }
 };
