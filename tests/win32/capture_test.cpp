@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/shell_win32.h"
@@ -65,6 +66,8 @@ protected:
     HWND window = nullptr;
     std::vector<int> percentages;
     bool cancel_enabled_while_downloading = false;
+    // The progress dialog's two texts right after it handled each command of the thread.
+    std::vector<std::string> state_texts, percent_texts;
     HHOOK hook = nullptr;
 
     static Capture* current;
@@ -74,7 +77,7 @@ protected:
         window = open_main_window(bus.get());
         ASSERT_NE(window, nullptr);
         current = this;
-        hook = SetWindowsHookExA(WH_CALLWNDPROC, watch_progress, nullptr, GetCurrentThreadId());
+        hook = SetWindowsHookExA(WH_CALLWNDPROCRET, watch_progress, nullptr, GetCurrentThreadId());
     }
     void TearDown() override {
         UnhookWindowsHookEx(hook);
@@ -86,12 +89,16 @@ protected:
         close_main_window(window);
     }
 
-    // Sees the commands the capture thread sends to the progress dialog.
+    // Sees the commands the capture thread sends to the progress dialog, once handled.
     static LRESULT CALLBACK watch_progress(int code, WPARAM wparam, LPARAM lparam) {
-        const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
-        if (code == HC_ACTION && current && m->message == WM_COMMAND && LOWORD(m->wParam) == CMD_DOWNLOAD_PROGRESS) {
-            current->percentages.push_back(static_cast<int>(m->lParam));
+        const CWPRETSTRUCT* m = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+        int id = LOWORD(m->wParam);
+        if (code == HC_ACTION && current && m->message == WM_COMMAND &&
+            (id == CMD_DOWNLOAD_BEGIN || id == CMD_DOWNLOAD_PROGRESS)) {
+            if (id == CMD_DOWNLOAD_PROGRESS) current->percentages.push_back(static_cast<int>(m->lParam));
             if (IsWindowEnabled(GetDlgItem(m->hwnd, IDCANCEL))) current->cancel_enabled_while_downloading = true;
+            current->state_texts.push_back(item_text(m->hwnd, IDC_PROGRESS_STATE));
+            current->percent_texts.push_back(item_text(m->hwnd, IDC_PROGRESS_PERCENT));
         }
         return CallNextHookEx(nullptr, code, wparam, lparam);
     }
@@ -245,6 +252,77 @@ TEST_F(Capture, EntriesAreLimitedAndStartCaptureStoresThem) {
     EXPECT_TRUE(wait_for_capture_end());
 }
 
+std::vector<std::string> frequency_labels(HWND d) {
+    std::vector<std::string> labels;
+    LRESULT count = SendDlgItemMessageA(d, IDC_SAMPLE_FREQUENCY, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        char text[64] = "";
+        SendDlgItemMessageA(d, IDC_SAMPLE_FREQUENCY, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        labels.push_back(text);
+    }
+    return labels;
+}
+
+// Single Channel lists the trace rate, twice the converter rate of the other modes; the
+// selected index, the converter clock, stays the same.
+TEST_F(Capture, TheFrequencyListFollowsTheModeAndKeepsItsIndex) {
+    dso_structure.sample_rate_index = 3;
+    const std::vector<std::string> converter_rates = {"50.0 MHz", "25.0 MHz", "12.5 MHz",
+                                                      "6.3 MHz",  "3.1 MHz",  "1.6 MHz"};
+    const std::vector<std::string> trace_rates = {"100.0 MHz", "50.0 MHz", "25.0 MHz",
+                                                  "12.5 MHz",  "6.3 MHz",  "3.1 MHz"};
+    std::vector<std::vector<std::string>> lists;
+    std::vector<std::string> shown;
+    bool done = with_settings(window, {[&](HWND d) {
+                                  for (int mode : {MODE_DUAL, MODE_SINGLE, MODE_LOGIC16, MODE_MIXED, MODE_DUAL}) {
+                                      click(d, IDC_MODE_DUAL + mode);
+                                      SendMessageA(d, WM_COMMAND, CMD_SETTINGS_REFRESH, 0);
+                                      lists.push_back(frequency_labels(d));
+                                      shown.push_back(item_text(d, IDC_SAMPLE_FREQUENCY));
+                                  }
+                                  press(d, IDCANCEL);
+                                  return true;
+                              }});
+    EXPECT_TRUE(done);
+    EXPECT_EQ(lists, (std::vector<std::vector<std::string>>{converter_rates, trace_rates, converter_rates,
+                                                             converter_rates, converter_rates}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"6.3 MHz", "12.5 MHz", "6.3 MHz", "6.3 MHz", "6.3 MHz"}));
+}
+
+// A pattern entry that holds no number shows the record's pattern again, and Start Capture
+// keeps the record's pattern.
+TEST_F(Capture, APatternEntryWithoutANumberKeepsTheRecordsPattern) {
+    dso_structure.capture_mode = MODE_LOGIC16;
+    dso_structure.trigger_source = TRIGGER_CHANNEL_A;
+    dso_structure.trigger_value = 0xBEEF;
+    std::string logic16, mixed;
+    bool done = with_settings(window, {[&](HWND d) {
+                                           set_item_text(d, IDC_TRIGGER_VALUE, "zz");
+                                           leave_edit(d, IDC_TRIGGER_VALUE);
+                                           return true;
+                                       },
+                                       [&](HWND d) {
+                                           if (item_text(d, IDC_TRIGGER_VALUE) == "zz") return false;
+                                           logic16 = item_text(d, IDC_TRIGGER_VALUE);
+                                           set_item_text(d, IDC_TRIGGER_VALUE, "");
+                                           click(d, IDC_MODE_MIXED);
+                                           return true;
+                                       },
+                                       [&](HWND d) {
+                                           if (item_text(d, IDC_SOURCE_CHANNEL_A) != "Logic Channel A") return false;
+                                           mixed = item_text(d, IDC_TRIGGER_VALUE);
+                                           press(d, IDCANCEL);
+                                           return true;
+                                       }});
+    EXPECT_TRUE(done);
+    EXPECT_EQ(logic16, "0xbeef");
+    EXPECT_EQ(mixed, "0xef");
+
+    EXPECT_TRUE(start_capture([](HWND d) { set_item_text(d, IDC_TRIGGER_VALUE, "-"); }));
+    EXPECT_EQ(dso_structure.trigger_value, 0xBEEF);
+    EXPECT_EQ(dso_structure.capture_mode, MODE_LOGIC16);
+}
+
 TEST_F(Capture, AnUnknownModeChecksNoButtonAndRefreshesAsMixedMode) {
     dso_structure.capture_mode = 9;
     bool done = with_settings(window, {[&](HWND d) {
@@ -303,6 +381,18 @@ TEST_F(Capture, EachModeCapturesWithTheTriggerAtThePreTriggerMarker) {
     EXPECT_FALSE(bus->interleaved());
 }
 
+TEST_F(Capture, TheProgressDialogShowsTheDownloadAndEachPercentage) {
+    EXPECT_TRUE(start_capture([](HWND) {}));
+    ASSERT_TRUE(wait_for_capture_end());
+    ASSERT_EQ(percentages.size(), 196u);
+    // The download's start, then each report.
+    std::vector<std::string> states(197, "Downloading Captured Data"), shown = {""};
+    for (int p : percentages) shown.push_back(std::to_string(p) + " %");
+    EXPECT_EQ(state_texts, states);
+    EXPECT_EQ(percent_texts, shown);
+    EXPECT_EQ(percent_texts.back(), "99 %");
+}
+
 TEST_F(Capture, CancelWhileWaitingClearsTheTracesKeepsTheRangeAndStopsThePort) {
     dso_structure.channel_a[100] = 3;
     set_view_range(100, 900);
@@ -316,6 +406,7 @@ TEST_F(Capture, CancelWhileWaitingClearsTheTracesKeepsTheRangeAndStopsThePort) {
     pump_messages(window);  // the main window takes the posted news of the start
     ASSERT_TRUE(pump_until(window, [&] { return (progress = FindWindowA(nullptr, "DSO Data Capture")) != nullptr; }));
     EXPECT_EQ(item_text(progress, IDC_PROGRESS_STATE), "Waiting For Trigger");
+    EXPECT_EQ(item_text(progress, IDC_PROGRESS_PERCENT), "");
     EXPECT_FALSE(IsWindowEnabled(window)) << "the main window is disabled during a capture";
     Sleep(300);
     pump_messages(window);
@@ -416,8 +507,17 @@ TEST_F(HardwareIo, ShowsThePortAtOnceAndWritesWhatWasTyped) {
                       [&](HWND d) {
                           if (item_text(d, IDC_HWIO_REG_VALUE) != "0xff") return false;
                           EXPECT_EQ(item_text(d, IDC_HWIO_REG_NUMBER), "0x3");
-                          EXPECT_EQ(bus.writes_to(0x378), (std::vector<uint8_t>{0xFF}));
-                          EXPECT_EQ(bus.writes_to(0x37A).size(), 9u);
+                          // The byte, then three strobes of the control register: idle,
+                          // register 3 (code on bits 1-3), idle; bits 0, 1 and 3 inverted.
+                          const std::vector<std::pair<int, int>> expected = {
+                              {0x378, 0xFF},                                   // data
+                              {0x37A, 0x0B}, {0x37A, 0x0A}, {0x37A, 0x0B},    // idle
+                              {0x37A, 0x0D}, {0x37A, 0x0C}, {0x37A, 0x0D},    // register 3
+                              {0x37A, 0x0B}, {0x37A, 0x0A}, {0x37A, 0x0B}};  // idle
+                          std::vector<std::pair<int, int>> writes;  // address, value
+                          for (const port_access& a : bus.log)
+                              if (a.is_write) writes.emplace_back(a.address, a.value);
+                          EXPECT_EQ(writes, expected);
                           bus.log.clear();
                           set_item_text(d, IDC_HWIO_ICR_VALUE, "0x17");
                           press(d, IDC_HWIO_SET_ICR);

@@ -28,6 +28,7 @@ protected:
         device.set_instant(true);
         window = open_main_window(&device, CLIENT_WIDTH, CLIENT_HEIGHT);
         ASSERT_NE(window, nullptr);
+        refreshes_before = posted_commands_of(window, CMD_REFRESH);  // a former window's handle
     }
     void TearDown() override { close_main_window(window); }
 
@@ -40,6 +41,12 @@ protected:
         EXPECT_EQ(view_end, end);
     }
     UINT offset_item_state() { return GetMenuState(GetMenu(window), CMD_OFFSET_CORRECT, MF_BYCOMMAND); }
+    // How many Refresh commands were posted to the window since it opened.
+    int refreshes_before = 0;
+    int refreshes() {
+        pump_messages(window);
+        return posted_commands_of(window, CMD_REFRESH) - refreshes_before;
+    }
     // Whether the window has painted since the last call (the messages are pumped first).
     int paints_seen = 0;
     bool repainted() {
@@ -174,17 +181,26 @@ TEST_F(MainWindow, CtrlAOpensAboutAndNeverCopiesAToB) {
 }
 
 TEST_F(MainWindow, KeypadKeysZoomAndArrowsPanButTheMainKeyboardsPlusAndMinusDoNot) {
+    repainted();
     post_key(window, VK_OEM_PLUS, false);
     post_key(window, VK_OEM_MINUS, false);
     range_is(0, 0x5FFFF);
+    EXPECT_FALSE(repainted());
+    post_key(window, VK_SUBTRACT, false);  // the whole capture: both ends clamped, repainted all the same
+    range_is(0, 0x5FFFF);
+    EXPECT_TRUE(repainted());
     post_key(window, VK_ADD, false);
     range_is(78643, 314572);
+    EXPECT_TRUE(repainted());
     post_key(window, VK_LEFT, false);
     range_is(31458, 267387);
+    EXPECT_TRUE(repainted());
     post_key(window, VK_RIGHT, false);
     range_is(78643, 314572);
+    EXPECT_TRUE(repainted());
     post_key(window, VK_SUBTRACT, false);
     range_is(31458, 361757);
+    EXPECT_TRUE(repainted());
 }
 
 TEST_F(MainWindow, RefreshRepaintsWithoutChangingAnything) {
@@ -273,6 +289,8 @@ TEST_F(MainWindow, ViewRangeAcceptsClampsAndRejects) {
     EXPECT_EQ(start_shown, "0");
     EXPECT_EQ(stop_shown, "393215");
     range_is(1000, 393215);
+    EXPECT_TRUE(pump_until(window, [&] { return repainted(); }, 2000));
+    EXPECT_EQ(refreshes(), 1) << "OK posts Refresh";
 
     // Start not below stop: the warning, and the dialog stays open with the user's text.
     message_box_seen box;
@@ -292,6 +310,7 @@ TEST_F(MainWindow, ViewRangeAcceptsClampsAndRejects) {
                              [&](HWND d) {
                                  if (window_text(d) != "Korvane") return false;
                                  kept = item_text(d, IDC_START_SAMPLE) + "-" + item_text(d, IDC_STOP_SAMPLE);
+                                 range_is(1000, 393215);  // the rejected range was not stored
                                  set_item_text(d, IDC_START_SAMPLE, "-20");  // pasted: taken as 0
                                  set_item_text(d, IDC_STOP_SAMPLE, "300");
                                  press(d, IDOK);
@@ -311,6 +330,18 @@ TEST_F(MainWindow, ViewRangeAcceptsClampsAndRejects) {
                             }});
     EXPECT_TRUE(done);
     range_is(0, 300);
+    EXPECT_EQ(refreshes(), 2) << "neither the rejected OK nor Cancel posts Refresh";
+
+    // Single Channel's trace is twice as long: the stop is clamped to its last sample.
+    dso_structure.capture_mode = MODE_SINGLE;
+    done = run_with_dialogs([&] { command(CMD_VIEW_RANGE); },
+                            {[&](HWND d) {
+                                set_item_text(d, IDC_STOP_SAMPLE, "999999");
+                                press(d, IDOK);
+                                return true;
+                            }});
+    EXPECT_TRUE(done);
+    range_is(0, 786431);
 }
 
 TEST_F(MainWindow, PreferencesShowTheFlagsAndOnlyOkStoresThem) {
@@ -343,7 +374,33 @@ TEST_F(MainWindow, PreferencesShowTheFlagsAndOnlyOkStoresThem) {
     EXPECT_EQ(display_preferences.show_time_on_x_axis, 1);
     EXPECT_EQ(display_preferences.show_pretrigger_position, 1);
     EXPECT_EQ(display_preferences.show_trigger_level, 0);
-    EXPECT_TRUE(pump_until(window, [&] { return repainted(); }, 2000)) << "OK posts Refresh";
+    EXPECT_TRUE(pump_until(window, [&] { return repainted(); }, 2000));
+    EXPECT_EQ(refreshes(), 1) << "only OK posts Refresh";
+}
+
+// Each mode is ticked when it is the record's; each choice becomes the record's on View.
+TEST_F(MainWindow, ViewModeTicksTheRecordsModeAndViewStoresTheChoice) {
+    const int modes[] = {MODE_DUAL, MODE_SINGLE, MODE_LOGIC16, MODE_MIXED};
+    for (int mode : modes) {
+        int choice = (mode + 1) % 4;
+        SCOPED_TRACE(mode);
+        dso_structure.capture_mode = static_cast<int8_t>(mode);
+        std::vector<bool> ticked;
+        bool done = run_with_dialogs([&] { command(CMD_VIEW_MODE); },
+                                     {[&](HWND d) {
+                                         for (int id = IDC_MODE_DUAL; id <= IDC_MODE_MIXED; ++id)
+                                             ticked.push_back(item_checked(d, id));
+                                         click(d, IDC_MODE_DUAL + choice);
+                                         press(d, IDOK);
+                                         return true;
+                                     }});
+        EXPECT_TRUE(done);
+        std::vector<bool> expected(4, false);
+        expected[static_cast<size_t>(mode)] = true;
+        EXPECT_EQ(ticked, expected);
+        EXPECT_EQ(dso_structure.capture_mode, choice);
+    }
+    EXPECT_EQ(refreshes(), 4) << "each View posts Refresh";
 }
 
 TEST_F(MainWindow, ViewModeOfAnUnknownModeChecksNothingAndViewSetsMixed) {
@@ -399,13 +456,17 @@ TEST_F(MainWindow, SelectPortShowsNoEntryForAnUnknownAddressAndKeepsIt) {
                             }});
     EXPECT_TRUE(done);
     EXPECT_EQ(get_port_address(), 0x278);
+    // An entry shown, then none selected: OK keeps the port.
     done = run_with_dialogs([&] { command(CMD_SELECT_PORT); },
                             {[&](HWND d) {
                                 selected = SendDlgItemMessageA(d, IDC_PORT_COMBO, CB_GETCURSEL, 0, 0);
-                                press(d, IDCANCEL);
+                                SendDlgItemMessageA(d, IDC_PORT_COMBO, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+                                press(d, IDOK);
                                 return true;
                             }});
+    EXPECT_TRUE(done);
     EXPECT_EQ(selected, 1);
+    EXPECT_EQ(get_port_address(), 0x278);
     port_address = LPT1_ADDRESS;
 }
 

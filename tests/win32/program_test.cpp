@@ -2,6 +2,7 @@
 // sequence and the end of the process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "app/shell_win32.h"
@@ -89,16 +90,21 @@ TEST_F(Paint, ThousandsOfPaintsLeaveNoGdiObjectBehind) {
     EXPECT_LT(std::labs(slot(after) - slot(before)), 64) << "2000 paints would leak thousands of slots";
 }
 
-// Ends the process through the program's own message loop.
+// Ends the process through the program's own message loop, once its main window is up; the
+// note on stderr proves that the window was found.
 void CALLBACK exit_through_menu(HWND, UINT, UINT_PTR timer, DWORD) {
     if (HWND main = FindWindowA(MAIN_WINDOW_CLASS, "Korvane")) {
         KillTimer(nullptr, timer);
+        fprintf(stderr, "main window found, Exit chosen\n");
+        fflush(stderr);
         PostMessageA(main, WM_COMMAND, CMD_EXIT, 0);
     }
 }
 void CALLBACK exit_through_close_box(HWND, UINT, UINT_PTR timer, DWORD) {
     if (HWND main = FindWindowA(MAIN_WINDOW_CLASS, "Korvane")) {
         KillTimer(nullptr, timer);
+        fprintf(stderr, "main window found, close box pressed\n");
+        fflush(stderr);
         PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     }
 }
@@ -113,8 +119,9 @@ void run_program_until(TIMERPROC ender) {
 
 TEST(ProgramDeathTest, ExitAndTheCloseBoxEndWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(run_program_until(exit_through_menu), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(run_program_until(exit_through_close_box), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run_program_until(exit_through_menu), ::testing::ExitedWithCode(0), "main window found, Exit chosen");
+    EXPECT_EXIT(run_program_until(exit_through_close_box), ::testing::ExitedWithCode(0),
+                "main window found, close box pressed");
 }
 
 TEST(ProgramDeathTest, APortThatIsNotBidirectionalEndsTheStartWithStatusTen) {

@@ -5,6 +5,9 @@
 #include "display/view_range.h"
 #include "hardware/port.h"
 
+#include <map>
+#include <utility>
+
 port_bus* program_bus_for_tests = nullptr;
 
 // This test program's choice of port bus for the start-up sequence.
@@ -123,6 +126,7 @@ namespace {
 HWND counted_window = nullptr;
 int paint_count = 0;
 HHOOK paint_hook = nullptr;
+std::map<std::pair<HWND, int>, int> command_counts;
 
 LRESULT CALLBACK note_paint(int code, WPARAM wparam, LPARAM lparam) {
     const MSG* m = reinterpret_cast<const MSG*>(lparam);
@@ -133,6 +137,8 @@ LRESULT CALLBACK note_paint(int code, WPARAM wparam, LPARAM lparam) {
         }
         ++paint_count;
     }
+    if (code == HC_ACTION && wparam == PM_REMOVE && m->message == WM_COMMAND)
+        ++command_counts[{m->hwnd, static_cast<int>(LOWORD(m->wParam))}];
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
@@ -143,6 +149,11 @@ void count_paints() {
 }
 
 int paints_of(HWND window) { return window == counted_window ? paint_count : 0; }
+
+int posted_commands_of(HWND window, int id) {
+    auto found = command_counts.find({window, id});
+    return found == command_counts.end() ? 0 : found->second;
+}
 
 namespace {
 

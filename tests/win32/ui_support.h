@@ -39,7 +39,10 @@ HWND find_message_box();
 
 // How many WM_PAINT messages this thread has taken for the window so far.
 int paints_of(HWND window);
-void count_paints();  // installs the counter for this thread
+void count_paints();  // installs the counter for this thread, for commands too
+// How many command messages with this id this thread has taken from its queue for the
+// window so far: the posted ones, whichever loop took them.
+int posted_commands_of(HWND window, int id);
 
 // One step acts on the active dialog; it returns false to wait for another dialog (or for
 // the same one to be ready) and is asked again a moment later.
