@@ -513,6 +513,40 @@ TEST_F(MainWindow, OpenThroughTheFileDialogLoadsAndShowsTheWholeCapture) {
     EXPECT_EQ(dso_structure.channel_b[9], 0x42);
     range_is(0, 0xBFFFF);
     EXPECT_TRUE(repainted());
+
+    // A capture of another mode shows that mode's whole length.
+    std::string logic = dir.file("logic.dso");
+    dso_structure.capture_mode = MODE_LOGIC16;
+    save_dso_structure(logic.c_str());
+    dso_structure.capture_mode = MODE_DUAL;
+    set_view_range(1, 2);
+    done = run_with_dialogs([&] { command(CMD_OPEN); }, {[&](HWND d) { return enter_file_name(d, logic); }});
+    EXPECT_TRUE(done);
+    EXPECT_EQ(dso_structure.capture_mode, MODE_LOGIC16);
+    range_is(0, 0x5FFFF);
+}
+
+TEST_F(MainWindow, OpenRefusesANameThatDoesNotExist) {
+    temp_dir dir;
+    set_view_range(10, 20);
+    dso_structure.channel_a[0] = 7;
+    message_box_seen refusal{};
+    bool done = run_with_dialogs([&] { command(CMD_OPEN); },
+                                 {[&](HWND d) { return enter_file_name(d, dir.file("missing.dso")); },
+                                  [&](HWND d) {
+                                      if (!is_message_box(d)) return false;
+                                      refusal = answer_message_box(d);
+                                      return true;
+                                  },
+                                  [&](HWND d) {
+                                      if (file_name_field(d) == nullptr) return false;
+                                      press(d, IDCANCEL);
+                                      return true;
+                                  }});
+    EXPECT_TRUE(done) << "the file dialog stays open after refusing the name";
+    EXPECT_FALSE(refusal.text.empty());
+    EXPECT_EQ(dso_structure.channel_a[0], 7);
+    range_is(10, 20);
 }
 
 TEST_F(MainWindow, SaveAsAndExportWriteNewFilesWithoutRepainting) {
@@ -525,6 +559,12 @@ TEST_F(MainWindow, SaveAsAndExportWriteNewFilesWithoutRepainting) {
     EXPECT_TRUE(run_with_dialogs([&] { command(CMD_EXPORT_CSV); }, {[&](HWND d) { return enter_file_name(d, csv); }}));
     EXPECT_EQ(read_bytes(csv).size(), 393216u * 9u - 2u);  // "128,128\r\n" but one "9,128\r\n"
     EXPECT_FALSE(repainted());
+    // A name typed without an extension gets the file type's own.
+    std::string plain = dir.file("plain");
+    EXPECT_TRUE(run_with_dialogs([&] { command(CMD_SAVE_AS); }, {[&](HWND d) { return enter_file_name(d, plain); }}));
+    EXPECT_EQ(read_bytes(plain + ".dso").size(), DSO_IMAGE_SIZE);
+    EXPECT_TRUE(run_with_dialogs([&] { command(CMD_EXPORT_CSV); }, {[&](HWND d) { return enter_file_name(d, plain); }}));
+    EXPECT_EQ(read_bytes(plain + ".csv").size(), 393216u * 9u - 2u);
     // Replacing an existing file asks nothing.
     EXPECT_TRUE(run_with_dialogs([&] { command(CMD_SAVE_AS); }, {[&](HWND d) { return enter_file_name(d, dso); }}));
 }
