@@ -17,10 +17,18 @@ protected:
     }
 };
 
-TEST_F(CaptureRecord, SampleAreaIsChannelAFollowedByChannelB) {
-    EXPECT_EQ(dso_structure.sample_area, dso_structure.channel_a);
-    EXPECT_EQ(dso_structure.sample_area + FIFO_SIZE, dso_structure.channel_b);
-    EXPECT_EQ(dso_structure.sample_area[FIFO_SIZE + 1], 10);
+TEST_F(CaptureRecord, ClearingTheChannelsLeavesTheHeaderAlone) {
+    dso_structure.capture_mode = MODE_MIXED;
+    dso_structure.pretrigger = 1234;
+    clear_channels();
+    EXPECT_EQ(dso_structure.capture_mode, MODE_MIXED);
+    EXPECT_EQ(dso_structure.pretrigger, 1234);
+    EXPECT_EQ(dso_structure.sample_rate_index, 0x5A);
+    EXPECT_EQ(dso_structure.trigger_value, 0x5A5A);
+    EXPECT_EQ(dso_structure.trigger_edge, 0x5A5A5A5A);
+    EXPECT_EQ(dso_structure.reserved_2, 0x5A5A);
+    EXPECT_EQ(dso_structure.channel_a[0], 0x80);
+    EXPECT_EQ(dso_structure.channel_b[FIFO_SIZE - 1], 0x80);
 }
 
 TEST_F(CaptureRecord, StartUpValuesLeaveTheReservedFieldsAlone) {
