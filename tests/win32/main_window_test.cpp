@@ -186,21 +186,16 @@ TEST_F(MainWindow, KeypadKeysZoomAndArrowsPanButTheMainKeyboardsPlusAndMinusDoNo
     post_key(window, VK_OEM_MINUS, false);
     range_is(0, 0x5FFFF);
     EXPECT_FALSE(repainted());
-    post_key(window, VK_SUBTRACT, false);  // the whole capture: both ends clamped, repainted all the same
-    range_is(0, 0x5FFFF);
-    EXPECT_TRUE(repainted());
-    post_key(window, VK_ADD, false);
-    range_is(78643, 314572);
-    EXPECT_TRUE(repainted());
-    post_key(window, VK_LEFT, false);
-    range_is(31458, 267387);
-    EXPECT_TRUE(repainted());
-    post_key(window, VK_RIGHT, false);
-    range_is(78643, 314572);
-    EXPECT_TRUE(repainted());
-    post_key(window, VK_SUBTRACT, false);
-    range_is(31458, 361757);
-    EXPECT_TRUE(repainted());
+    auto key_shows = [&](UINT key, int32_t start, int32_t end) {
+        post_key(window, key, false);
+        range_is(start, end);
+        EXPECT_TRUE(repainted()) << "key " << key;
+    };
+    key_shows(VK_SUBTRACT, 0, 0x5FFFF);  // the whole capture: both ends clamped, repainted all the same
+    key_shows(VK_ADD, 78643, 314572);
+    key_shows(VK_LEFT, 31458, 267387);
+    key_shows(VK_RIGHT, 78643, 314572);
+    key_shows(VK_SUBTRACT, 31458, 361757);
 }
 
 TEST_F(MainWindow, RefreshRepaintsWithoutChangingAnything) {

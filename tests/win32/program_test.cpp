@@ -92,21 +92,20 @@ TEST_F(Paint, ThousandsOfPaintsLeaveNoGdiObjectBehind) {
 
 // Ends the process through the program's own message loop, once its main window is up; the
 // note on stderr proves that the window was found.
+bool post_to_main_window(UINT_PTR timer, const char* note, UINT message, WPARAM wparam) {
+    HWND main = FindWindowA(MAIN_WINDOW_CLASS, "Korvane");
+    if (main == nullptr) return false;
+    KillTimer(nullptr, timer);
+    fprintf(stderr, "main window found, %s\n", note);
+    fflush(stderr);
+    PostMessageA(main, message, wparam, 0);
+    return true;
+}
 void CALLBACK exit_through_menu(HWND, UINT, UINT_PTR timer, DWORD) {
-    if (HWND main = FindWindowA(MAIN_WINDOW_CLASS, "Korvane")) {
-        KillTimer(nullptr, timer);
-        fprintf(stderr, "main window found, Exit chosen\n");
-        fflush(stderr);
-        PostMessageA(main, WM_COMMAND, CMD_EXIT, 0);
-    }
+    post_to_main_window(timer, "Exit chosen", WM_COMMAND, CMD_EXIT);
 }
 void CALLBACK exit_through_close_box(HWND, UINT, UINT_PTR timer, DWORD) {
-    if (HWND main = FindWindowA(MAIN_WINDOW_CLASS, "Korvane")) {
-        KillTimer(nullptr, timer);
-        fprintf(stderr, "main window found, close box pressed\n");
-        fflush(stderr);
-        PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    }
+    post_to_main_window(timer, "close box pressed", WM_SYSCOMMAND, SC_CLOSE);
 }
 
 // Runs the whole program with the simulated device until the timer ends it.
