@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr uint64_t LEVEL_OFFSET = 127;  // the stored value of the level 0
+
 inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 inline int hex_digit(char c) {
@@ -47,6 +49,10 @@ int64_t read_decimal(const char* text, bool signed_entry) {
     }
     int64_t result = static_cast<int64_t>(magnitude);
     return negative ? -result : result;
+}
+
+uint16_t decimal_trigger_value(const char* text) {
+    return static_cast<uint16_t>(static_cast<uint64_t>(read_decimal(text, true)) + LEVEL_OFFSET);
 }
 
 void format_megahertz(double megahertz, char* out, std::size_t size) {

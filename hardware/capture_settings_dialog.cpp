@@ -211,7 +211,7 @@ void start_capture(HWND dialog) {
         uint32_t pattern;
         if (read_hexadecimal(text, pattern)) r.trigger_value = static_cast<uint16_t>(pattern);
     } else {
-        r.trigger_value = static_cast<uint16_t>(read_decimal(text, true) + LEVEL_OFFSET);
+        r.trigger_value = decimal_trigger_value(text);
     }
 
     CreateDialogParamA(app_instance, MAKEINTRESOURCEA(IDD_PROGRESS), GetParent(dialog), progress_message_handler, 0);

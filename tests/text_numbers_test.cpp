@@ -47,6 +47,18 @@ TEST(TextNumbers, DecimalReadsLeadingDigitsAndSaturates) {
     EXPECT_EQ(read_decimal("922337203685477580", false), 922337203685477580LL);
 }
 
+// The entry plus 127 as 16 bits; entries saturated at the 64-bit limit wrap instead of
+// overflowing (the sanitised build stops on a signed overflow).
+TEST(TextNumbers, DecimalTriggerValuesAreTheEntryPlus127In16Bits) {
+    EXPECT_EQ(decimal_trigger_value("200"), 327);
+    EXPECT_EQ(decimal_trigger_value("-127"), 0);
+    EXPECT_EQ(decimal_trigger_value("-200"), 0xFFB7);
+    EXPECT_EQ(decimal_trigger_value("x"), 127);
+    EXPECT_EQ(decimal_trigger_value("9223372036854775680"), 0xFFFF) << "the largest sum that fits";
+    EXPECT_EQ(decimal_trigger_value("99999999999999999999"), 0x007E);
+    EXPECT_EQ(decimal_trigger_value("-99999999999999999999"), 0x0080);
+}
+
 TEST(TextNumbers, FrequenciesRoundTiesAwayFromZero) {
     const double rates[] = {100, 50, 25, 12.5, 6.25, 3.125, 1.5625};
     const char* shown[] = {"100.0 MHz", "50.0 MHz", "25.0 MHz", "12.5 MHz", "6.3 MHz", "3.1 MHz", "1.6 MHz"};
