@@ -13,13 +13,14 @@
 // Trigger: an analogue source fires on the first sample at or above the level (rising
 // edge) or at or below it (falling edge) after the signal has been 10 codes on the other
 // side of the level; in single-channel mode the comparator watches the trace of both
-// converters. A logic source fires on the first sample whose word (16 Bit Logic Analyser)
-// or byte (Mixed Mode) equals the pattern, whatever the edge; the external input on its
-// edge; none fires at arming. The trigger is taken only once the memories hold the
-// pre-trigger count, so that the trigger sample always lands at index pretrigger of the
-// laid-out capture (in single-channel mode at trace index pretrigger, or the one after it
-// when the other converter took the trigger sample). A trigger that never comes (a level
-// beyond the signal's peak) never completes the capture.
+// converters. A logic source fires when the word (16 Bit Logic Analyser) or byte (Mixed
+// Mode) changes into the pattern, whatever the edge: on the first sample of the next counter
+// value that equals it (a pattern that came before the search began waits for its next
+// turn); the external input on its edge; none fires at arming. The trigger is taken only
+// once the memories hold the pre-trigger count, so that the trigger sample always lands at
+// index pretrigger of the laid-out capture (in single-channel mode at trace index
+// pretrigger, or the one after it when the other converter took the trigger sample). A
+// trigger that never comes (a level beyond the signal's peak) never completes the capture.
 //
 // The object holds both sample memories (768 KB): give it static or heap storage.
 #pragma once
