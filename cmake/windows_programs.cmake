@@ -26,7 +26,34 @@ add_executable(korvane WIN32
   ${KORVANE_RESOURCE_SCRIPT})
 target_link_libraries(korvane PRIVATE korvane_shell)
 
+# The release programs leave out the debugging information (most of it the static runtime's);
+# the test builds (RelWithDebInfo) keep it.
+foreach(program korvane-sim korvane)
+  target_link_options(${program} PRIVATE $<$<CONFIG:Release>:-s>)
+endforeach()
+
 if(KORVANE_TESTS)
+  # A port driver DLL with the InpOut32 interface whose accesses reach the simulated capture
+  # hardware, under the name korvane.exe loads. The end-to-end test puts it beside a copy of
+  # korvane.exe; it is built into a folder of its own, so that korvane.exe in the build
+  # folder still finds no driver.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KORVANE_PORT_DRIVER_NAME inpoutx64)
+  else()
+    set(KORVANE_PORT_DRIVER_NAME inpout32)
+  endif()
+  add_library(korvane_test_port_driver MODULE
+    ${CMAKE_SOURCE_DIR}/tests/inpout/simulated_port_driver.cpp
+    ${CMAKE_SOURCE_DIR}/tests/inpout/simulated_port_driver.def)
+  target_link_libraries(korvane_test_port_driver PRIVATE korvane_simulator)
+  # The .def file names the functions undecorated; on i686 the linker finds their __stdcall
+  # names (Inp32@4...) for them, which it otherwise reports as a warning.
+  target_link_options(korvane_test_port_driver PRIVATE -Wl,--enable-stdcall-fixup)
+  set_target_properties(korvane_test_port_driver PROPERTIES
+    PREFIX "" OUTPUT_NAME ${KORVANE_PORT_DRIVER_NAME}
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test_port_driver
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test_port_driver)
+
   file(GLOB KORVANE_UI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
   if(KORVANE_UI_TEST_SOURCES)
     add_executable(korvane_ui_tests ${KORVANE_UI_TEST_SOURCES} ${KORVANE_RESOURCE_SCRIPT})
@@ -35,7 +62,8 @@ if(KORVANE_TESTS)
     if(KORVANE_WINE_RUNNABLE)
       add_test(NAME ui_tests COMMAND korvane_ui_tests)
       add_test(NAME end_to_end COMMAND ${CMAKE_SOURCE_DIR}/tests/end_to_end.sh
-               $<TARGET_FILE:korvane-sim> $<TARGET_FILE:korvane>)
+               $<TARGET_FILE:korvane-sim> $<TARGET_FILE:korvane>
+               $<TARGET_FILE:korvane_test_port_driver>)
       set_tests_properties(end_to_end PROPERTIES DEPENDS ui_tests)
     endif()
   endif()

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # End to end: the real programs under Wine on the X display of the test run, driven by keys.
-#   tests/end_to_end.sh korvane-sim.exe korvane.exe
+#   tests/end_to_end.sh korvane-sim.exe korvane.exe PORT_DRIVER.dll
+# The port driver DLL has the InpOut32 interface with the simulated capture hardware behind
+# it; korvane.exe runs once without it and once with it beside a copy of the program.
 set -euo pipefail
 sim=$1
 real=$2
+driver=$3
 here=$(cd "$(dirname "$0")/.." && pwd)
 shots=$here/build/screenshots
 mkdir -p "$shots"
@@ -56,6 +59,25 @@ blue_pixels() {
   convert "$1" -fill black +opaque 'rgb(0,0,255)' -fill white -opaque 'rgb(0,0,255)' -format '%[fx:int(mean*w*h)]' info:
 }
 
+# A whole capture in the main window: Ctrl+C, Start Capture, the progress dialog comes and
+# goes, traces on screen; then Alt+F4 and exit status 0.
+capture_and_close() {  # main-window pid program screenshot
+  local main=$1 pid=$2 program=$3 shot=$4 settings blue status=0
+  press "$main" ctrl+c
+  settings=$(wait_window '^DSO Capture Settings$' 20) || fail "$program: Ctrl+C did not open the capture settings"
+  press "$settings" Return  # Start Capture, the default button
+  wait_window '^DSO Data Capture$' 10 >/dev/null || true
+  wait_gone '^DSO Data Capture$' 60 || fail "$program: the capture did not end"
+  sleep 1
+  import -window root "$shot"
+  blue=$(blue_pixels "$shot")
+  [ "$blue" -gt 2000 ] || fail "$program: no traces on screen after the capture ($blue blue pixels)"
+
+  press "$main" alt+F4
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || fail "$program ended with status $status, not 0"
+}
+
 echo "== korvane-sim.exe: start, About with Ctrl+A, a capture with Ctrl+C, close"
 start_program "$sim"
 pid=$!
@@ -67,22 +89,10 @@ about=$(wait_window '^About$' 20) || fail "Ctrl+A did not open the About box"
 press "$about" Return
 wait_gone '^About$' || fail "the About box did not close"
 
-press "$main" ctrl+c
-settings=$(wait_window '^DSO Capture Settings$' 20) || fail "Ctrl+C did not open the capture settings"
-press "$settings" Return  # Start Capture, the default button
-wait_window '^DSO Data Capture$' 10 >/dev/null || true
-wait_gone '^DSO Data Capture$' 60 || fail "the capture did not end"
-sleep 1
-import -window root "$shots/e2e-capture.png"
-blue=$(blue_pixels "$shots/e2e-capture.png")
-[ "$blue" -gt 2000 ] || fail "no traces on screen after the capture ($blue blue pixels)"
-
-press "$main" alt+F4
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 0 ] || fail "korvane-sim.exe ended with status $status, not 0"
+capture_and_close "$main" "$pid" korvane-sim.exe "$shots/e2e-capture.png"
 
 echo "== korvane.exe with no port access: the fatal report, status 10"
+[ -e "$(dirname "$real")/$(basename "$driver")" ] && fail "a port driver lies beside $real"
 start_program "$real"
 pid=$!
 box=$(wait_window '^Fatal Error - Program Halted$' 60) || fail "no fatal report from korvane.exe"
@@ -92,5 +102,14 @@ press "$box" Return
 status=0
 wait "$pid" || status=$?
 [ "$status" -eq 10 ] || fail "korvane.exe ended with status $status, not 10"
+
+echo "== korvane.exe through the InpOut32 port driver: a capture with Ctrl+C, close"
+beside=$(dirname "$real")/e2e-port-driver
+rm -rf "$beside" && mkdir -p "$beside"
+cp "$real" "$driver" "$beside/"
+start_program "$beside/$(basename "$real")"
+pid=$!
+main=$(wait_window '^Korvane$' 90) || fail "korvane.exe with the port driver: the main window did not appear"
+capture_and_close "$main" "$pid" "korvane.exe with the port driver" "$shots/e2e-port-driver-capture.png"
 
 echo "end_to_end: passed (screenshots in $shots)"
