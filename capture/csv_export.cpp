@@ -33,8 +33,11 @@ inline char* put_bits(char* p, unsigned v, int high) {
     return p;
 }
 
-// Writes the lines of the current mode; false when the stream reports an error.
-bool write_lines(std::FILE* out) {
+char stream_buffer[1 << 16];
+
+}  // namespace
+
+bool write_csv_lines(std::FILE* out) {
     const dso_record& r = dso_structure;
     char line[64];
     switch (r.capture_mode) {
@@ -77,10 +80,6 @@ bool write_lines(std::FILE* out) {
     return std::ferror(out) == 0;
 }
 
-char stream_buffer[1 << 16];
-
-}  // namespace
-
 int export_csv_file(const char* file_name) {
     replacement_file file;
     if (!begin_replacement(file, file_name)) {
@@ -94,7 +93,7 @@ int export_csv_file(const char* file_name) {
         return 0;
     }
     std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
-    bool written = write_lines(out);
+    bool written = write_csv_lines(out);
     written = std::fflush(out) == 0 && written;
     written = std::fclose(out) == 0 && written;
     if (!written) {

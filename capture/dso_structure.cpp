@@ -14,6 +14,22 @@ void set_capture_defaults() {
     dso_structure.trigger_edge = 0;
 }
 
+int32_t samples_in_mode(int8_t capture_mode) {
+    switch (capture_mode) {
+    case MODE_SINGLE: return SAMPLE_AREA_SIZE;
+    case MODE_DUAL:
+    case MODE_LOGIC16:
+    case MODE_MIXED: return FIFO_SIZE;
+    default: return 0;
+    }
+}
+
+double sample_rate_hz(int8_t capture_mode, int8_t sample_rate_index) {
+    if (samples_in_mode(capture_mode) == 0 || sample_rate_index < 0 || sample_rate_index > 5) return 0.0;
+    const double base = capture_mode == MODE_SINGLE ? 100e6 : 50e6;
+    return base / static_cast<double>(1 << sample_rate_index);
+}
+
 void clear_channels() { std::memset(dso_structure.sample_area, ZERO_LEVEL, SAMPLE_AREA_SIZE); }
 
 void copy_a_to_b() { std::memcpy(dso_structure.channel_b, dso_structure.channel_a, FIFO_SIZE); }

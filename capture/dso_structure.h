@@ -63,6 +63,15 @@ extern dso_record dso_structure;
 // The reserved fields are left alone.
 void set_capture_defaults();
 
+// Samples in the record under a capture_mode: 0xC0000 in Single Channel (one trace), 0x60000
+// in the other three modes, 0 for a mode this program does not know.
+int32_t samples_in_mode(int8_t capture_mode);
+
+// Samples per second of that sequence: each converter takes 50 MHz / 2^index, the Single
+// Channel trace twice that. 0 when the index is not one of the six rates (-1: none chosen)
+// or the mode is unknown.
+double sample_rate_hz(int8_t capture_mode, int8_t sample_rate_index);
+
 void clear_channels();  // every sample to 0x80
 void copy_a_to_b();
 void copy_b_to_a();

@@ -1,0 +1,48 @@
+// korvane-cli capture: the settings of the capture dialog as options, one capture on the
+// chosen port, the record written as a .dso file.
+#pragma once
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <string>
+
+struct capture_options {
+    std::string mode = "dual";
+    std::string rate = "0";
+    std::string trigger = "external";
+    int level = 0;
+    std::string pattern = "0";
+    std::string edge = "rising";
+    int32_t pretrigger = 0;
+    std::string output;
+    std::string port = "sim";
+    std::string trace;
+    double timeout = 0;  // seconds; 0: wait for the trigger as long as it takes
+    bool quiet = false;
+};
+
+// The header fields of the capture record, as Start Capture stores them.
+struct capture_header {
+    int32_t pretrigger;
+    int8_t trigger_source;
+    uint16_t trigger_value;
+    int32_t trigger_edge;
+    int8_t sample_rate_index;
+    int8_t capture_mode;
+};
+
+CLI::App* add_capture_command(CLI::App& app, capture_options& options);
+
+// The header for the parsed options of the capture command. Options that do not fit each
+// other (a channel B trigger in Single Channel, a level for a pattern trigger, a rate the mode
+// does not have...) throw CLI::ValidationError naming the option and what it accepts.
+capture_header capture_header_from_options(const CLI::App& command, const capture_options& options);
+
+// The rate index for a --rate text in a mode: an index 0..5, or a rate as the settings dialog
+// lists it ("50MHz", "12.5 MHz", "6.3MHz" or "6.25MHz", "1562.5kHz"; Single Channel lists the
+// trace rate, twice the converters'). -1 when the mode has no such rate.
+int rate_index_from_text(const std::string& text, int8_t mode);
+
+// Runs one capture with the header on the port of the options and writes the file. Returns
+// the exit status; the program's own fatal errors end the process with their level.
+int run_capture_command(const capture_options& options, const capture_header& header);

@@ -1,0 +1,32 @@
+# korvane-cli: the commands in a library of their own (the tests and benchmarks call them),
+# and a small main that only dispatches.
+find_package(CLI11 REQUIRED)
+find_package(nlohmann_json REQUIRED)
+
+file(GLOB KORVANE_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cli/*.cpp)
+list(REMOVE_ITEM KORVANE_CLI_SOURCES ${CMAKE_SOURCE_DIR}/cli/main.cpp)
+add_library(korvane_cli_commands STATIC ${KORVANE_CLI_SOURCES})
+target_link_libraries(korvane_cli_commands PUBLIC korvane_core korvane_analysis korvane_simulator
+                      CLI11::CLI11 nlohmann_json::nlohmann_json)
+if(TARGET korvane_linux)
+  target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
+endif()
+
+add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
+target_link_libraries(korvane-cli PRIVATE korvane_cli_commands)
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  target_link_options(korvane-cli PRIVATE -s)  # the release carries no debugging information
+endif()
+
+if(KORVANE_TESTS)
+  file(GLOB KORVANE_CLI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*.cpp)
+  if(KORVANE_CLI_TEST_SOURCES)
+    add_executable(korvane_cli_tests ${KORVANE_CLI_TEST_SOURCES})
+    target_link_libraries(korvane_cli_tests PRIVATE korvane_cli_commands GTest::gmock GTest::gtest_main)
+    target_include_directories(korvane_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    add_test(NAME cli_tests COMMAND korvane_cli_tests)
+  endif()
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/cli/end_to_end.sh)
+    add_test(NAME cli_end_to_end COMMAND ${CMAKE_SOURCE_DIR}/tests/cli/end_to_end.sh $<TARGET_FILE:korvane-cli>)
+  endif()
+endif()

@@ -1,0 +1,138 @@
+// The capture command's options as the header of the record, and the command lines that
+// korvane-cli refuses.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "capture/dso_structure.h"
+#include "cli/capture_command.h"
+#include "cli/io_command.h"
+
+namespace {
+
+struct parsed {
+    capture_header header{};
+    std::string error;  // what() of the refusal, empty when accepted
+};
+
+parsed capture_line(const std::string& arguments) {
+    CLI::App app;
+    capture_options options;
+    CLI::App* command = add_capture_command(app, options);
+    parsed result;
+    try {
+        app.parse("capture -o a.dso " + arguments, false);
+        result.header = capture_header_from_options(*command, options);
+    } catch (const CLI::ParseError& e) {
+        result.error = e.what();
+        if (result.error.empty()) result.error = "refused";
+    }
+    return result;
+}
+
+void expect_header(const capture_header& h, int8_t mode, int8_t source, uint16_t value, int32_t edge, int8_t rate,
+                   int32_t pretrigger) {
+    EXPECT_EQ(h.capture_mode, mode);
+    EXPECT_EQ(h.trigger_source, source);
+    EXPECT_EQ(h.trigger_value, value);
+    EXPECT_EQ(h.trigger_edge, edge);
+    EXPECT_EQ(h.sample_rate_index, rate);
+    EXPECT_EQ(h.pretrigger, pretrigger);
+}
+
+TEST(CaptureOptions, HeaderAsStartCaptureStoresIt) {
+    // A level is stored plus 127; a pattern as it is; External and None store 0, as a fresh
+    // settings dialog does.
+    parsed p = capture_line("--mode dual --trigger a --level 40");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_DUAL, TRIGGER_CHANNEL_A, 167, 0, 0, 0);
+
+    p = capture_line("--mode mixed --trigger b --level -126 --edge falling --rate 12.5MHz --pretrigger 393215");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_MIXED, TRIGGER_CHANNEL_B, 1, 1, 2, 0x5FFFF);
+
+    p = capture_line("--mode logic16 --trigger a --pattern 0xBEEF --rate 5");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_LOGIC16, TRIGGER_CHANNEL_A, 0xBEEF, 0, 5, 0);
+
+    p = capture_line("--mode mixed --trigger a --pattern 45");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_MIXED, TRIGGER_CHANNEL_A, 0x45, 0, 0, 0);
+
+    p = capture_line("--mode single --trigger none");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_SINGLE, TRIGGER_NONE, 0, 0, 0, 0);
+
+    p = capture_line("");
+    ASSERT_EQ(p.error, "");
+    expect_header(p.header, MODE_DUAL, TRIGGER_EXTERNAL, 0, 0, 0, 0);
+}
+
+TEST(CaptureOptions, RatesAsTheDialogListsThemOrByIndex) {
+    // Single Channel lists the trace rate, twice the converters' at the same index.
+    EXPECT_EQ(rate_index_from_text("100MHz", MODE_SINGLE), 0);
+    EXPECT_EQ(rate_index_from_text("6.3 MHz", MODE_SINGLE), 4);
+    EXPECT_EQ(rate_index_from_text("6.3MHz", MODE_DUAL), 3);
+    EXPECT_EQ(rate_index_from_text("6.25mhz", MODE_LOGIC16), 3);
+    EXPECT_EQ(rate_index_from_text("1.6MHz", MODE_MIXED), 5);
+    EXPECT_EQ(rate_index_from_text("1562.5kHz", MODE_DUAL), 5);
+    EXPECT_EQ(rate_index_from_text("3", MODE_DUAL), 3);
+    EXPECT_EQ(rate_index_from_text("50", MODE_DUAL), 0);
+    EXPECT_EQ(rate_index_from_text("100MHz", MODE_DUAL), -1);
+    EXPECT_EQ(rate_index_from_text("1.6MHz", MODE_SINGLE), -1);
+    EXPECT_EQ(rate_index_from_text("7", MODE_DUAL), -1);
+    EXPECT_EQ(rate_index_from_text("fast", MODE_DUAL), -1);
+    EXPECT_EQ(rate_index_from_text("50GHz", MODE_DUAL), -1);
+}
+
+TEST(CaptureOptions, RefusalsNameTheOptionAndWhatItTakes) {
+    const struct {
+        const char* arguments;
+        const char* names;  // the option, and a piece of what it accepts
+        const char* accepts;
+    } refused[] = {
+        {"--mode quad", "--mode", "dual"},
+        {"--rate 100MHz", "--rate", "50MHz"},
+        {"--level 128 --trigger a", "--level", "127"},
+        {"--pretrigger 393216", "--pretrigger", "393215"},
+        {"--mode single --trigger b", "--trigger", "a, external or none"},
+        {"--mode logic16 --trigger b", "--trigger", "a, external or none"},
+        {"--mode logic16 --trigger a --level 3", "--level", "--pattern"},
+        {"--mode dual --trigger a --pattern 0x12", "--pattern", "logic16 or mixed"},
+        {"--mode mixed --trigger a --pattern 0x100", "--pattern", "8 bits"},
+        {"--mode logic16 --trigger a --pattern 0x1g", "--pattern", "16 bits"},
+        {"--mode logic16 --trigger a --edge falling", "--edge", "pattern"},
+        {"--trigger none --pretrigger 5", "--pretrigger", "none"},
+        {"--trigger external --level 5", "--level", "analogue"},
+        {"--port 0x300", "--port", "0x378"},
+        {"--timeout 0", "--timeout", "positive number of seconds"},
+    };
+    for (const auto& r : refused) {
+        parsed p = capture_line(r.arguments);
+        EXPECT_NE(p.error.find(r.names), std::string::npos) << r.arguments << ": " << p.error;
+        EXPECT_NE(p.error.find(r.accepts), std::string::npos) << r.arguments << ": " << p.error;
+    }
+    EXPECT_NE(capture_line("--bogus").error, "");
+}
+
+TEST(IoOptions, HexadecimalValuesWithinTheirRegisters) {
+    io_options o;
+    o.reg = "3";
+    o.value = "0x10";
+    io_action a = io_action_from_options(o);
+    EXPECT_EQ(a.kind, io_action::set_register);
+    EXPECT_EQ(a.reg, 3);
+    EXPECT_EQ(a.value, 0x10);
+
+    io_options too_wide;
+    too_wide.control = "0x1ff";
+    EXPECT_THROW(io_action_from_options(too_wide), CLI::ValidationError);
+    io_options not_hex;
+    not_hex.icr = "0x";
+    EXPECT_THROW(io_action_from_options(not_hex), CLI::ValidationError);
+    io_options icr_too_wide;
+    icr_too_wide.icr = "0x20";
+    EXPECT_THROW(io_action_from_options(icr_too_wide), CLI::ValidationError);
+}
+
+}  // namespace
