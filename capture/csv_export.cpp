@@ -37,12 +37,14 @@ char stream_buffer[1 << 16];
 
 }  // namespace
 
-bool write_csv_lines(std::FILE* out) {
+bool write_csv_lines(std::FILE* out) { return write_csv_lines(out, 0, samples_in_mode(dso_structure.capture_mode) - 1); }
+
+bool write_csv_lines(std::FILE* out, int32_t first, int32_t last) {
     const dso_record& r = dso_structure;
     char line[64];
     switch (r.capture_mode) {
     case MODE_DUAL:
-        for (int32_t i = 0; i < FIFO_SIZE; ++i) {
+        for (int32_t i = first; i <= last; ++i) {
             char* p = put_decimal(line, r.channel_a[i]);
             *p++ = ',';
             p = put_decimal(p, r.channel_b[i]);
@@ -51,14 +53,14 @@ bool write_csv_lines(std::FILE* out) {
         }
         break;
     case MODE_SINGLE:
-        for (int32_t n = 0; n < SAMPLE_AREA_SIZE; ++n) {
+        for (int32_t n = first; n <= last; ++n) {
             char* p = put_decimal(line, r.sample_area[n]);
             *p++ = '\n';
             std::fwrite(line, 1, static_cast<std::size_t>(p - line), out);
         }
         break;
     case MODE_LOGIC16:
-        for (int32_t k = 0; k < FIFO_SIZE; ++k) {
+        for (int32_t k = first; k <= last; ++k) {
             unsigned word = r.sample_area[2 * k] | (r.sample_area[2 * k + 1] << 8);
             char* p = put_bits(line, word, 15);
             p[-1] = '\n';
@@ -66,7 +68,7 @@ bool write_csv_lines(std::FILE* out) {
         }
         break;
     case MODE_MIXED:
-        for (int32_t i = 0; i < FIFO_SIZE; ++i) {
+        for (int32_t i = first; i <= last; ++i) {
             char* p = put_decimal(line, r.channel_b[i]);
             *p++ = ',';
             p = put_bits(p, r.channel_a[i], 7);

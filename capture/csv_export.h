@@ -1,5 +1,6 @@
 // CSV export: one line of decimal values per sample, columns by capture mode, no header.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 
 // Writes the whole capture to file_name in text mode. Failures are reported (codes 9 and 7)
@@ -9,3 +10,5 @@ int export_csv_file(const char* file_name);
 // Writes the lines of the whole capture to an open stream (the command-line program's
 // standard output); false when the stream reports an error.
 bool write_csv_lines(std::FILE* out);
+// Only the lines of samples first..last (both included, within the mode's samples).
+bool write_csv_lines(std::FILE* out, int32_t first, int32_t last);

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         if (*capture_command) return run_capture_command(capture, capture_header_from_options(*capture_command, capture));
         if (*info_command) return run_info_command(info);
-        if (*export_command) return run_export_command(exporting, resolve_export_format(exporting));
+        if (*export_command) return run_export_command(exporting, export_request_from_options(exporting));
         if (*io_command) return run_io_command(io, io_action_from_options(io));
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.

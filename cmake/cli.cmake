@@ -2,12 +2,15 @@
 # and a small main that only dispatches.
 find_package(CLI11 REQUIRED)
 find_package(nlohmann_json REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)  # sigrok session files
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)    # pictures of captures
 
 file(GLOB KORVANE_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cli/*.cpp)
 list(REMOVE_ITEM KORVANE_CLI_SOURCES ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 add_library(korvane_cli_commands STATIC ${KORVANE_CLI_SOURCES})
 target_link_libraries(korvane_cli_commands PUBLIC korvane_core korvane_analysis korvane_simulator
-                      CLI11::CLI11 nlohmann_json::nlohmann_json)
+                      CLI11::CLI11 nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO)
 if(TARGET korvane_linux)
   target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
 endif()
@@ -26,7 +29,10 @@ if(KORVANE_TESTS)
     target_include_directories(korvane_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_test(NAME cli_tests COMMAND korvane_cli_tests)
   endif()
-  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/cli/end_to_end.sh)
-    add_test(NAME cli_end_to_end COMMAND ${CMAKE_SOURCE_DIR}/tests/cli/end_to_end.sh $<TARGET_FILE:korvane-cli>)
-  endif()
+  # Shell tests of the real binary: end_to_end.sh, export_formats.sh...
+  file(GLOB KORVANE_CLI_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/cli/*.sh)
+  foreach(script ${KORVANE_CLI_SCRIPTS})
+    get_filename_component(name ${script} NAME_WE)
+    add_test(NAME cli_${name} COMMAND ${script} $<TARGET_FILE:korvane-cli>)
+  endforeach()
 endif()

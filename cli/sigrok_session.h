@@ -1,0 +1,15 @@
+// sigrok session files (.sr), the zip archives that PulseView and sigrok-cli open: the logic
+// inputs in one file of whole samples (the mode's byte or word as the record holds it), each
+// analogue channel in a file of little-endian 32-bit floats (code - 0x80), and metadata that
+// names the channels and gives the sample rate.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/capture_channels.h"
+
+// Writes the channels (any subset of capture_channels' in its order) over samples
+// first..last (both included) of the record as a sigrok session file at path. false with
+// a message on failure; an existing file at path is then left as it was.
+bool write_sigrok_session(const char* path, const dso_record& record, const capture_channel* channels, int count,
+                          int32_t first, int32_t last, char* message, std::size_t size);
