@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_support.h"
 #include "capture/capture_channels.h"
 #include "capture/dso_file.h"
 #include "capture/dso_structure.h"
@@ -18,10 +19,6 @@
 #include "cli/sigrok_session.h"
 
 namespace {
-
-std::string bench_file(const char* name) {
-    return std::string("/tmp/korvane-bench-") + std::to_string(getpid()) + "-" + name;
-}
 
 void fill_record(int8_t mode) {
     for (int32_t n = 0; n < SAMPLE_AREA_SIZE; ++n)

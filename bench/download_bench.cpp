@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "bench/bench_support.h"
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "hardware/port.h"
@@ -27,27 +28,8 @@ struct counting_bus final : port_bus {
     }
 };
 
-struct no_waiting final : capture_services {
-    void sleep_ms(uint32_t) override {}
-    void download_begins() override {}
-    void report_progress(int32_t percent) override { benchmark::DoNotOptimize(percent); }
-};
-no_waiting services;
-
 // A completed capture on the device, ready to be read out.
-void capture(int8_t mode) {
-    set_capture_services(&services);
-    set_port_bus(&device);
-    port_address = LPT1_ADDRESS;
-    device.set_instant(true);
-    dso_structure.capture_mode = mode;
-    dso_structure.trigger_source = TRIGGER_CHANNEL_A;
-    dso_structure.trigger_value = 0x80 + 40;
-    dso_structure.trigger_edge = 0;
-    dso_structure.sample_rate_index = 0;
-    dso_structure.pretrigger = 0x1000;
-    run_capture();
-}
+void capture(int8_t mode) { capture_from_simulator(device, mode, TRIGGER_CHANNEL_A, 0x80 + 40, 0x1000); }
 
 template <typename Run>
 int64_t count_accesses(Run run) {

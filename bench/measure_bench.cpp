@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "analysis/measurements.h"
+#include "bench/bench_support.h"
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "hardware/port.h"
@@ -18,27 +19,8 @@ namespace {
 
 simulated_device device;  // static: the device holds both memories
 
-struct no_waiting final : capture_services {
-    void sleep_ms(uint32_t) override {}
-    void download_begins() override {}
-    void report_progress(int32_t) override {}
-};
-no_waiting services;
-
 // A capture of the simulated signals at the fastest rate.
-void capture(int8_t mode) {
-    set_capture_services(&services);
-    set_port_bus(&device);
-    port_address = LPT1_ADDRESS;
-    device.set_instant(true);
-    dso_structure.capture_mode = mode;
-    dso_structure.trigger_source = TRIGGER_NONE;
-    dso_structure.trigger_value = 0;
-    dso_structure.trigger_edge = 0;
-    dso_structure.sample_rate_index = 0;
-    dso_structure.pretrigger = 0;
-    run_capture();
-}
+void capture(int8_t mode) { capture_from_simulator(device, mode, TRIGGER_NONE, 0, 0); }
 
 // The baseline: the loop a compiler turns into packed minimum and maximum.
 __attribute__((noinline)) void min_max_pass(const uint8_t* s, int32_t count, uint8_t& lo, uint8_t& hi) {

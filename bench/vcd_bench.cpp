@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_support.h"
 #include "capture/capture_channels.h"
 #include "capture/csv_export.h"
 #include "capture/dso_structure.h"
@@ -15,10 +16,6 @@
 #include "capture/wav_export.h"
 
 namespace {
-
-std::string bench_file(const char* name) {
-    return std::string("/tmp/korvane-bench-") + std::to_string(getpid()) + "-" + name;
-}
 
 void fill_noise(int8_t mode) {
     uint32_t seed = 0x12345678u;
@@ -44,13 +41,7 @@ char stream_buffer[1 << 16];
 // As korvane-cli writes it: a temporary file beside the target that then takes its place.
 template <typename Writer>
 bool write_replaced(const std::string& name, Writer write) {
-    replacement_file file;
-    if (!begin_replacement(file, name.c_str())) return false;
-    std::FILE* out = replacement_stream(file);
-    std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
-    bool ok = write(out);
-    ok = std::fclose(out) == 0 && ok;
-    return ok && commit_replacement(file);
+    return replace_through_stream(name.c_str(), stream_buffer, sizeof stream_buffer, write) == 0;
 }
 
 void BM_CsvExportLogic16Noise(benchmark::State& state) {

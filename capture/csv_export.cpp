@@ -83,26 +83,8 @@ bool write_csv_lines(std::FILE* out, int32_t first, int32_t last) {
 }
 
 int export_csv_file(const char* file_name) {
-    replacement_file file;
-    if (!begin_replacement(file, file_name)) {
-        error_handler(9, "save_dso_structure", file_name);
-        return 0;
-    }
-    std::FILE* out = replacement_stream(file);
-    if (out == nullptr) {
-        abandon_replacement(file);
-        error_handler(9, "save_dso_structure", file_name);
-        return 0;
-    }
-    std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
-    bool written = write_csv_lines(out);
-    written = std::fflush(out) == 0 && written;
-    written = std::fclose(out) == 0 && written;
-    if (!written) {
-        abandon_replacement(file);
-        error_handler(7, "save_dso_structure", file_name);
-        return 0;
-    }
-    if (!commit_replacement(file)) error_handler(9, "save_dso_structure", file_name);
+    const int code = replace_through_stream(file_name, stream_buffer, sizeof stream_buffer,
+                                            [](std::FILE* out) { return write_csv_lines(out); });
+    if (code != 0) error_handler(code, "save_dso_structure", file_name);
     return 0;
 }

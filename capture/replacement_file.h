@@ -33,3 +33,28 @@ bool commit_replacement(replacement_file& file);
 
 // Closes and removes the temporary file; the target is untouched.
 void abandon_replacement(replacement_file& file);
+
+// A whole file written through a text-mode stream ("w") on the temporary file, buffered by
+// buffer; write(stream) returns false when it could not write everything. Returns 0 once the
+// file has taken the target's place, else the error code to report: 9 when the file could not
+// be created or could not take the target's place, 7 when writing or closing failed. On a
+// failure the temporary file is gone and the target is untouched.
+template <typename Writer>
+int replace_through_stream(const char* target, char* buffer, std::size_t size, Writer write) {
+    replacement_file file;
+    if (!begin_replacement(file, target)) return 9;
+    std::FILE* out = replacement_stream(file);
+    if (out == nullptr) {
+        abandon_replacement(file);
+        return 9;
+    }
+    std::setvbuf(out, buffer, _IOFBF, size);
+    bool written = write(out);
+    written = std::fflush(out) == 0 && written;
+    written = std::fclose(out) == 0 && written;
+    if (!written) {
+        abandon_replacement(file);
+        return 7;
+    }
+    return commit_replacement(file) ? 0 : 9;
+}

@@ -86,28 +86,8 @@ void write_file(const std::string& output, const char* function_name, Writer wri
         if (!write(stdout) || std::fflush(stdout) != 0) error_handler(7, function_name, "standard output");
         return;
     }
-    const char* name = output.c_str();
-    replacement_file file;
-    if (!begin_replacement(file, name)) {
-        error_handler(9, function_name, name);
-        return;
-    }
-    std::FILE* out = replacement_stream(file);
-    if (out == nullptr) {
-        abandon_replacement(file);
-        error_handler(9, function_name, name);
-        return;
-    }
-    std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
-    bool written = write(out);
-    written = std::fflush(out) == 0 && written;
-    written = std::fclose(out) == 0 && written;
-    if (!written) {
-        abandon_replacement(file);
-        error_handler(7, function_name, name);
-        return;
-    }
-    if (!commit_replacement(file)) error_handler(9, function_name, name);
+    const int code = replace_through_stream(output.c_str(), stream_buffer, sizeof stream_buffer, write);
+    if (code != 0) error_handler(code, function_name, output.c_str());
 }
 
 capture_channel channels[MAX_CAPTURE_CHANNELS];

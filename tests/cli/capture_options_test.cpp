@@ -30,42 +30,36 @@ parsed capture_line(const std::string& arguments) {
     return result;
 }
 
-void expect_header(const capture_header& h, int8_t mode, int8_t source, uint16_t value, int32_t edge, int8_t rate,
-                   int32_t pretrigger) {
-    EXPECT_EQ(h.capture_mode, mode);
-    EXPECT_EQ(h.trigger_source, source);
-    EXPECT_EQ(h.trigger_value, value);
-    EXPECT_EQ(h.trigger_edge, edge);
-    EXPECT_EQ(h.sample_rate_index, rate);
-    EXPECT_EQ(h.pretrigger, pretrigger);
-}
-
 TEST(CaptureOptions, HeaderAsStartCaptureStoresIt) {
     // A level is stored plus 127; a pattern as it is; External and None store 0, as a fresh
     // settings dialog does.
-    parsed p = capture_line("--mode dual --trigger a --level 40");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_DUAL, TRIGGER_CHANNEL_A, 167, 0, 0, 0);
-
-    p = capture_line("--mode mixed --trigger b --level -126 --edge falling --rate 12.5MHz --pretrigger 393215");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_MIXED, TRIGGER_CHANNEL_B, 1, 1, 2, 0x5FFFF);
-
-    p = capture_line("--mode logic16 --trigger a --pattern 0xBEEF --rate 5");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_LOGIC16, TRIGGER_CHANNEL_A, 0xBEEF, 0, 5, 0);
-
-    p = capture_line("--mode mixed --trigger a --pattern 45");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_MIXED, TRIGGER_CHANNEL_A, 0x45, 0, 0, 0);
-
-    p = capture_line("--mode single --trigger none");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_SINGLE, TRIGGER_NONE, 0, 0, 0, 0);
-
-    p = capture_line("");
-    ASSERT_EQ(p.error, "");
-    expect_header(p.header, MODE_DUAL, TRIGGER_EXTERNAL, 0, 0, 0, 0);
+    const struct {
+        const char* arguments;
+        int8_t mode, source;
+        uint16_t value;
+        int32_t edge;
+        int8_t rate;
+        int32_t pretrigger;
+    } lines[] = {
+        {"--mode dual --trigger a --level 40", MODE_DUAL, TRIGGER_CHANNEL_A, 167, 0, 0, 0},
+        {"--mode mixed --trigger b --level -126 --edge falling --rate 12.5MHz --pretrigger 393215", MODE_MIXED,
+         TRIGGER_CHANNEL_B, 1, 1, 2, 0x5FFFF},
+        {"--mode logic16 --trigger a --pattern 0xBEEF --rate 5", MODE_LOGIC16, TRIGGER_CHANNEL_A, 0xBEEF, 0, 5, 0},
+        {"--mode mixed --trigger a --pattern 45", MODE_MIXED, TRIGGER_CHANNEL_A, 0x45, 0, 0, 0},
+        {"--mode single --trigger none", MODE_SINGLE, TRIGGER_NONE, 0, 0, 0, 0},
+        {"", MODE_DUAL, TRIGGER_EXTERNAL, 0, 0, 0, 0},
+    };
+    for (const auto& l : lines) {
+        const parsed p = capture_line(l.arguments);
+        ASSERT_EQ(p.error, "") << l.arguments;
+        const capture_header& h = p.header;
+        EXPECT_EQ(h.capture_mode, l.mode) << l.arguments;
+        EXPECT_EQ(h.trigger_source, l.source) << l.arguments;
+        EXPECT_EQ(h.trigger_value, l.value) << l.arguments;
+        EXPECT_EQ(h.trigger_edge, l.edge) << l.arguments;
+        EXPECT_EQ(h.sample_rate_index, l.rate) << l.arguments;
+        EXPECT_EQ(h.pretrigger, l.pretrigger) << l.arguments;
+    }
 }
 
 TEST(CaptureOptions, RatesAsTheDialogListsThemOrByIndex) {
