@@ -9,6 +9,7 @@
 #include "cli/export_command.h"
 #include "cli/info_command.h"
 #include "cli/io_command.h"
+#include "cli/render_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app("Korvane: the digital storage oscilloscope and 16-bit logic analyser on the parallel port, "
@@ -22,10 +23,12 @@ int main(int argc, char** argv) {
     info_options info;
     export_options exporting;
     io_options io;
+    render_options render;
     CLI::App* capture_command = add_capture_command(app, capture);
     CLI::App* info_command = add_info_command(app, info);
     CLI::App* export_command = add_export_command(app, exporting);
     CLI::App* io_command = add_io_command(app, io);
+    CLI::App* render_command = add_render_command(app, render);
 
     install_cli_error_presentation();
     set_capture_defaults();
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
         if (*info_command) return run_info_command(info);
         if (*export_command) return run_export_command(exporting, export_request_from_options(exporting));
         if (*io_command) return run_io_command(io, io_action_from_options(io));
+        if (*render_command) return run_render_command(render, render_settings_from_options(render));
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.
         const int shown = app.exit(e);

@@ -68,3 +68,15 @@ if(KORVANE_TESTS)
     endif()
   endif()
 endif()
+
+# The window's own paint of a capture as a BMP picture (tests/fidelity), which the fidelity
+# test compares with korvane-cli render's picture of the same capture. korvane-cli comes
+# from the native build: configure with -DKORVANE_NATIVE_CLI=path/to/korvane-cli.
+if(KORVANE_TESTS)
+  add_executable(korvane_gdi_picture ${CMAKE_SOURCE_DIR}/tests/fidelity/gdi_picture.cpp)
+  target_link_libraries(korvane_gdi_picture PRIVATE korvane_shell)
+  if(KORVANE_WINE_RUNNABLE AND KORVANE_NATIVE_CLI)
+    add_test(NAME render_fidelity COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/fidelity/render_fidelity.py
+             ${KORVANE_NATIVE_CLI} $<TARGET_FILE:korvane_gdi_picture>)
+  endif()
+endif()

@@ -1,0 +1,57 @@
+// korvane-cli render: a picture of a capture (PNG, SVG or PDF), drawn by the window's own
+// paint on a cairo canvas.
+#pragma once
+#include <CLI/CLI.hpp>
+#include <cairo.h>
+
+#include <cstdint>
+#include <string>
+
+enum class picture_format { png, svg, pdf };
+
+struct render_options {
+    std::string file;
+    std::string output;
+    std::string size = "800x600";
+    std::string range;  // FIRST:LAST; empty: the whole capture
+    std::string mode;   // empty: the file's own
+    bool time_axis = false;
+    bool no_pretrigger_marker = false;
+    bool no_trigger_level = false;
+};
+
+// The client area a picture takes: the window's minimum, and the widest and tallest cairo
+// draws.
+constexpr int32_t MIN_PICTURE_WIDTH = 300;
+constexpr int32_t MIN_PICTURE_HEIGHT = 400;
+constexpr int32_t MAX_PICTURE_SIDE = 32767;
+
+struct render_settings {
+    picture_format format;
+    int32_t width;
+    int32_t height;
+    bool has_range;
+    int32_t first;  // as typed, before the view range's rules
+    int32_t last;
+    int8_t mode;  // -1: the file's own
+};
+
+CLI::App* add_render_command(CLI::App& app, render_options& options);
+
+// The settings for the parsed options: the format from the output name, the size and the
+// range read. A size below the window's minimum or beyond what the picture's memory allows,
+// and any text that is no size, range or known extension, throw CLI::ValidationError naming
+// the option.
+render_settings render_settings_from_options(const render_options& options);
+
+// Draws the record as it stands (view range, preferences, mode) over a client area of
+// width x height and writes it in the format through write. Returns false when cairo or
+// write failed; every status is checked.
+bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write,
+                    void* closure);
+
+// Loads the file, applies the mode, range and preferences as the window's commands do, and
+// writes the picture in place of the output file at once, or not at all. Returns the exit
+// status; a range the view range refuses is a bad command line (2); file failures end the
+// program with status 5.
+int run_render_command(const render_options& options, const render_settings& settings);
