@@ -3,12 +3,8 @@
 # export against the file's own bytes, Ctrl+C and --timeout during a wait, the port
 # registers, and the refusals of bad command lines and of files that are no capture.
 #   tests/cli/end_to_end.sh path/to/korvane-cli
-set -euo pipefail
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "cli_end_to_end: FAILED: $*" >&2; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_support.bash" cli_end_to_end python3
 
 # expect STATUS COMMAND...: runs it with stdout and stderr in $work/out and $work/err.
 expect() {
@@ -149,8 +145,4 @@ expect 5 "$cli" info "$work/short.dso" && expect_err "Could Not Read From File" 
 expect 5 "$cli" export "$work/short.dso" -o "$work/short.csv"
 [ ! -e "$work/short.csv" ] || fail "an export of a bad file left a file"
 
-if [ "$failures" -ne 0 ]; then
-  echo "cli_end_to_end: $failures failure(s)" >&2
-  exit 1
-fi
-echo "cli_end_to_end: passed"
+finish

@@ -4,15 +4,8 @@
 # sample count, the exact logic bits against the .dso's bytes), GTKWave's vcd2fst takes the
 # VCD with its real variables.
 #   tests/cli/export_formats.sh path/to/korvane-cli
-set -euo pipefail
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "export_formats: FAILED: $*" >&2; failures=$((failures + 1)); }
-for tool in sigrok-cli vcd2fst fst2vcd python3; do
-  command -v "$tool" >/dev/null || { echo "export_formats: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
-done
+. "$(dirname "$0")/test_support.bash" export_formats sigrok-cli vcd2fst fst2vcd python3
 
 # sigrok's VCD reader takes one sample per 10 ns unit of the time scale; downsample gives the
 # capture's own rate back.
@@ -123,8 +116,4 @@ status=0
 [ "$status" -eq 2 ] && grep -q -- '--range' "$work/err" || fail "--range 500:500: status $status"
 ls "$work" | grep -q '^none.wav$\|^odd.vcd$\|^bad.vcd$\|^~kv' && fail "a refused export left a file"
 
-if [ "$failures" -ne 0 ]; then
-  echo "export_formats: $failures failure(s)" >&2
-  exit 1
-fi
-echo "export_formats: passed"
+finish

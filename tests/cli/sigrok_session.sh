@@ -4,15 +4,8 @@
 # (channel names and count, sample rate, sample counts) and compared sample for sample with
 # the .dso's bytes: the bits of the logic inputs and the analogue values (code - 128).
 #   tests/cli/sigrok_session.sh path/to/korvane-cli
-set -euo pipefail
 cli=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "sigrok_session: FAILED: $*" >&2; failures=$((failures + 1)); }
-for tool in sigrok-cli python3; do
-  command -v "$tool" >/dev/null || { echo "sigrok_session: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
-done
+. "$(dirname "$0")/test_support.bash" sigrok_session sigrok-cli python3
 
 # expected FILE.dso MODE FIRST LAST CHANNELS...: the CSV lines sigrok should give for them.
 expected() {
@@ -106,8 +99,4 @@ for left in "$work"/~kv*; do
   if [ -e "$left" ]; then fail "an export left $left"; fi
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "sigrok_session: $failures failure(s)" >&2
-  exit 1
-fi
-echo "sigrok_session: passed"
+finish
