@@ -14,6 +14,16 @@ void set_capture_defaults() {
     dso_structure.trigger_edge = 0;
 }
 
+const char* capture_mode_title(int8_t capture_mode) {
+    switch (capture_mode) {
+    case MODE_DUAL: return "Dual Channel";
+    case MODE_SINGLE: return "Single Channel";
+    case MODE_LOGIC16: return "16 Bit Logic Analyser";
+    case MODE_MIXED: return "Mixed Mode";
+    default: return nullptr;
+    }
+}
+
 int32_t samples_in_mode(int8_t capture_mode) {
     switch (capture_mode) {
     case MODE_SINGLE: return SAMPLE_AREA_SIZE;

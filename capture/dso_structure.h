@@ -9,6 +9,9 @@ constexpr int8_t MODE_SINGLE = 1;   // one analogue channel, both converters in 
 constexpr int8_t MODE_LOGIC16 = 2;  // sixteen logic inputs
 constexpr int8_t MODE_MIXED = 3;    // eight logic inputs beside analogue channel B
 
+// The stored trigger_value of an analogue trigger: the level (-126..127) plus this.
+constexpr int TRIGGER_LEVEL_OFFSET = 127;
+
 constexpr int8_t TRIGGER_EXTERNAL = 0;
 constexpr int8_t TRIGGER_CHANNEL_A = 1;  // the logic byte or word in the logic modes
 constexpr int8_t TRIGGER_CHANNEL_B = 2;
@@ -62,6 +65,10 @@ extern dso_record dso_structure;
 // Start-up settings of the header: Dual Channel, external trigger, everything else 0.
 // The reserved fields are left alone.
 void set_capture_defaults();
+
+// The mode as the capture settings dialog names it ("Dual Channel", "Single Channel", "16 Bit
+// Logic Analyser", "Mixed Mode"); nullptr for a mode this program does not know.
+const char* capture_mode_title(int8_t capture_mode);
 
 // Samples in the record under a capture_mode: 0xC0000 in Single Channel (one trace), 0x60000
 // in the other three modes, 0 for a mode this program does not know.

@@ -80,16 +80,6 @@ inline void put_real(uint8_t code, char id) {
     buffer.used = static_cast<size_t>(p - buffer.data);
 }
 
-const char* mode_words(int8_t mode) {
-    switch (mode) {
-    case MODE_DUAL: return "Dual Channel";
-    case MODE_SINGLE: return "Single Channel";
-    case MODE_LOGIC16: return "16 Bit Logic Analyser";
-    case MODE_MIXED: return "Mixed Mode";
-    default: return "unknown mode";
-    }
-}
-
 }  // namespace
 
 bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* channels, int count, int32_t first,
@@ -104,7 +94,7 @@ bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* chann
     std::snprintf(text, sizeof text,
                   "$date\n   %s\n$end\n$version\n   Korvane %s (korvane-cli)\n$end\n"
                   "$comment\n   %s at %g MHz, %g ns per sample: samples %d to %d of the capture\n$end\n",
-                  date, KORVANE_VERSION, mode_words(r.capture_mode), rate / 1e6, static_cast<double>(units) * 10.0,
+                  date, KORVANE_VERSION, capture_mode_title(r.capture_mode) ? capture_mode_title(r.capture_mode) : "unknown mode", rate / 1e6, static_cast<double>(units) * 10.0,
                   first, last);
     buffer.put(text);
     // The trigger's mark stands in the header with its time: sigrok's reader stops at the

@@ -23,16 +23,7 @@ namespace {
 
 constexpr int MIN_LEVEL = -126;
 constexpr int MAX_LEVEL = 127;
-constexpr int LEVEL_OFFSET = 127;  // the stored value of an analogue level
 constexpr int32_t MAX_PRETRIGGER = 0x5FFFF;
-
-const std::vector<std::string> SOURCES = {"external", "a", "b", "none"};  // trigger_source 0..3
-
-std::string lower_case(const std::string& text) {
-    std::string out;
-    for (char c : text) out += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return out;
-}
 
 // The rates of a mode as the option takes them: "50MHz", ..., "1.5625MHz".
 std::string rate_list(int8_t mode) {
@@ -43,32 +34,6 @@ std::string rate_list(int8_t mode) {
         list += (i ? ", " : "") + std::string(text);
     }
     return list;
-}
-
-bool is_analogue_source(int8_t mode, int8_t source) {
-    if (source == TRIGGER_CHANNEL_B) return mode == MODE_DUAL || mode == MODE_MIXED;
-    if (source == TRIGGER_CHANNEL_A) return mode == MODE_DUAL || mode == MODE_SINGLE;
-    return false;
-}
-
-bool is_pattern_source(int8_t mode, int8_t source) {
-    return source == TRIGGER_CHANNEL_A && (mode == MODE_LOGIC16 || mode == MODE_MIXED);
-}
-
-// A pattern in hexadecimal, with or without 0x; false for anything else or above the limit.
-bool parse_pattern(const std::string& text, uint32_t limit, uint16_t& value) {
-    size_t i = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
-    if (i == text.size()) return false;
-    uint32_t v = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (d < 0) return false;
-        v = v * 16 + static_cast<uint32_t>(d);
-        if (v > limit) return false;
-    }
-    value = static_cast<uint16_t>(v);
-    return true;
 }
 
 }  // namespace
@@ -111,7 +76,7 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
         ->capture_default_str();
     c->add_option("--trigger", o.trigger, "Trigger source: a (channel A; the logic inputs in logic16 and mixed), "
                                           "b (channel B: dual and mixed), external, none")
-        ->check(CLI::IsMember(SOURCES))
+        ->check(CLI::IsMember(TRIGGER_SOURCE_NAMES))
         ->capture_default_str();
     c->add_option("--level", o.level, "Trigger level of an analogue source, relative to the zero level")
         ->check(CLI::Range(MIN_LEVEL, MAX_LEVEL))
@@ -158,14 +123,15 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
                                                  rate_list(h.capture_mode) + ", or an index 0..5");
     h.sample_rate_index = static_cast<int8_t>(rate);
 
-    for (size_t i = 0; i < SOURCES.size(); ++i)
-        if (SOURCES[i] == o.trigger) h.trigger_source = static_cast<int8_t>(i);
+    for (size_t i = 0; i < TRIGGER_SOURCE_NAMES.size(); ++i)
+        if (TRIGGER_SOURCE_NAMES[i] == o.trigger) h.trigger_source = static_cast<int8_t>(i);
     if (h.trigger_source == TRIGGER_CHANNEL_B && !(h.capture_mode == MODE_DUAL || h.capture_mode == MODE_MIXED))
         throw CLI::ValidationError("--trigger", "channel B is not a trigger source in " + std::string(mode_name) +
                                                     " mode; use a, external or none");
 
-    const bool analogue = is_analogue_source(h.capture_mode, h.trigger_source);
-    const bool pattern = is_pattern_source(h.capture_mode, h.trigger_source);
+    // Channel B outside Dual Channel and Mixed Mode was refused above.
+    const bool analogue = is_level_trigger(h.capture_mode, h.trigger_source);
+    const bool pattern = is_pattern_trigger(h.capture_mode, h.trigger_source);
     if (command.count("--level") && !analogue)
         throw CLI::ValidationError("--level", std::string("a level belongs to an analogue trigger source (") +
                                                   (h.capture_mode == MODE_MIXED ? "b" : h.capture_mode == MODE_LOGIC16 ? "none here" : "a or b") +
@@ -183,13 +149,15 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
     h.pretrigger = o.pretrigger;
     h.trigger_edge = o.edge == "falling" ? 1 : 0;
     if (analogue) {
-        h.trigger_value = static_cast<uint16_t>(o.level + LEVEL_OFFSET);
+        h.trigger_value = static_cast<uint16_t>(o.level + TRIGGER_LEVEL_OFFSET);
     } else if (pattern) {
         const uint32_t limit = h.capture_mode == MODE_LOGIC16 ? 0xFFFF : 0xFF;
-        if (!parse_pattern(o.pattern, limit, h.trigger_value))
+        uint32_t value = 0;
+        if (!parse_hex_value(o.pattern, limit, value))
             throw CLI::ValidationError("--pattern", "'" + o.pattern + "' is not a pattern of " +
                                                         (limit == 0xFF ? "8 bits (0x0..0xff)" : "16 bits (0x0..0xffff)") +
                                                         " in hexadecimal");
+        h.trigger_value = static_cast<uint16_t>(value);
     } else {
         h.trigger_value = 0;  // what a fresh settings dialog stores for these sources
     }
@@ -356,7 +324,7 @@ int run_capture_command(const capture_options& o, const capture_header& h) {
         if (!o.quiet) {
             const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
             std::fprintf(stderr, "Captured %d samples (%s, %g MHz) in %.1f s: %s\n", samples_in_mode(r.capture_mode),
-                         mode_title(r.capture_mode), rate / 1e6, services.elapsed(), o.output.c_str());
+                         capture_mode_title(r.capture_mode), rate / 1e6, services.elapsed(), o.output.c_str());
         }
     }
     install_signal_handlers(false);

@@ -87,20 +87,68 @@ const char* mode_option_name(int8_t mode) {
                                                    : nullptr;
 }
 
-const char* mode_title(int8_t mode) {
-    switch (mode) {
-    case MODE_DUAL: return "Dual Channel";
-    case MODE_SINGLE: return "Single Channel";
-    case MODE_LOGIC16: return "16 Bit Logic Analyser";
-    case MODE_MIXED: return "Mixed Mode";
-    default: return nullptr;
-    }
-}
-
 int8_t mode_from_option_name(const std::string& name) {
     for (size_t i = 0; i < MODE_OPTION_NAMES.size(); ++i)
         if (MODE_OPTION_NAMES[i] == name) return static_cast<int8_t>(i);
     return -1;
+}
+
+const std::vector<std::string> TRIGGER_SOURCE_NAMES = {"external", "a", "b", "none"};
+
+bool is_pattern_trigger(int8_t mode, int8_t source) {
+    return source == TRIGGER_CHANNEL_A && (mode == MODE_LOGIC16 || mode == MODE_MIXED);
+}
+
+bool is_level_trigger(int8_t mode, int8_t source) {
+    return (source == TRIGGER_CHANNEL_A || source == TRIGGER_CHANNEL_B) && !is_pattern_trigger(mode, source);
+}
+
+std::string lower_case(const std::string& text) {
+    std::string out;
+    for (char c : text) out += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return out;
+}
+
+bool ends_with_ignoring_case(const std::string& text, const char* end) {
+    const size_t n = std::strlen(end);
+    return text.size() >= n && lower_case(text.substr(text.size() - n)) == lower_case(end);
+}
+
+bool parse_hex_value(const std::string& text, uint32_t limit, uint32_t& value) {
+    size_t i = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
+    if (i == text.size()) return false;
+    uint32_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return false;
+        v = v * 16 + static_cast<uint32_t>(d);
+        if (v > limit) return false;
+    }
+    value = v;
+    return true;
+}
+
+namespace {
+
+// A decimal number at text[i] with an optional sign, saturated; false when no digit follows.
+bool read_sample_number(const std::string& text, size_t& i, int64_t& value) {
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    const size_t start = i;
+    uint64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        magnitude = magnitude > (INT64_MAX - 9) / 10 ? INT64_MAX : magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
+    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return i > start;
+}
+
+}  // namespace
+
+bool parse_sample_range(const std::string& text, int64_t& first, int64_t& last) {
+    size_t i = 0;
+    return read_sample_number(text, i, first) && i < text.size() && text[i++] == ':' &&
+           read_sample_number(text, i, last) && i == text.size();
 }
 
 const char PORT_OPTION_HELP[] =
@@ -116,8 +164,7 @@ bool parse_port_option(const std::string& text, port_choice& port) {
         port = {port_choice::ppdev, text, LPT1_ADDRESS};
         return true;
     }
-    std::string lower;
-    for (char c : text) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const std::string lower = lower_case(text);
     const struct {
         const char* name;
         uint16_t base;

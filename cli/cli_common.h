@@ -28,13 +28,30 @@ void print_message(const char* format, ...) __attribute__((format(printf, 1, 2))
 // 786,448 bytes, with a note that the rest is ignored.
 void load_capture(const std::string& path);
 
-// Names of the capture modes: on the command line ("dual", "single", "logic16", "mixed") and
-// as the settings dialog shows them ("Dual Channel", ...). nullptr for an unknown mode.
+// Names of the capture modes on the command line ("dual", "single", "logic16", "mixed");
+// nullptr for an unknown mode. capture_mode_title gives them as the settings dialog does.
 const char* mode_option_name(int8_t mode);
-const char* mode_title(int8_t mode);
 // The mode for an option name, or -1.
 int8_t mode_from_option_name(const std::string& name);
 extern const std::vector<std::string> MODE_OPTION_NAMES;
+
+// Names of the trigger sources on the command line, by trigger_source: "external", "a",
+// "b", "none".
+extern const std::vector<std::string> TRIGGER_SOURCE_NAMES;
+
+// A source that triggers on the logic inputs' pattern: channel A in 16 Bit Logic and Mixed
+// Mode. A level trigger: channel A or B otherwise (the analogue comparator).
+bool is_pattern_trigger(int8_t mode, int8_t source);
+bool is_level_trigger(int8_t mode, int8_t source);
+
+// Texts of the command line.
+std::string lower_case(const std::string& text);
+bool ends_with_ignoring_case(const std::string& text, const char* end);
+// A hexadecimal number with or without 0x, nothing else, no larger than limit.
+bool parse_hex_value(const std::string& text, uint32_t limit, uint32_t& value);
+// "FIRST:LAST", two decimal sample numbers, each may carry a sign; numbers beyond the
+// 64-bit range saturate, as the dialogs' entries do.
+bool parse_sample_range(const std::string& text, int64_t& first, int64_t& last);
 
 // The --port option: "sim", a ppdev device ("/dev/parport0") or a port address (0x378, 0x278,
 // 0x3BC) for raw port I/O.

@@ -1,6 +1,5 @@
 #include "cli/export_command.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,29 +39,6 @@ const char* format_name(export_format format) {
     for (const auto& f : FORMATS)
         if (f.format == format) return f.name;
     return "";
-}
-
-bool ends_with_ignoring_case(const std::string& text, const char* end) {
-    const std::string tail(end);
-    if (text.size() < tail.size()) return false;
-    for (size_t i = 0; i < tail.size(); ++i) {
-        char c = text[text.size() - tail.size() + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != tail[i]) return false;
-    }
-    return true;
-}
-
-// "FIRST:LAST", two decimal numbers (a sign allowed, as the View Range dialog takes them).
-bool parse_range(const std::string& text, int64_t& first, int64_t& last) {
-    const char* p = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    first = std::strtoll(p, &end, 10);
-    if (end == p || *end != ':' || errno != 0) return false;
-    p = end + 1;
-    last = std::strtoll(p, &end, 10);
-    return end != p && *end == '\0' && errno == 0;
 }
 
 // The $date of a VCD: now, or SOURCE_DATE_EPOCH where a reproducible file is wanted.
@@ -140,7 +116,7 @@ export_request export_request_from_options(const export_options& o) {
         throw CLI::ValidationError("--channels", "the CSV columns are those of the capture's mode; --channels "
                                                  "applies to vcd, wav and sr");
     if (!o.range.empty()) {
-        if (!parse_range(o.range, r.first, r.last))
+        if (!parse_sample_range(o.range, r.first, r.last))
             throw CLI::ValidationError("--range", "'" + o.range + "' is not FIRST:LAST, two sample numbers");
         r.ranged = true;
     }

@@ -49,21 +49,9 @@ std::string signed_number(double value, int decimals) {
 }
 
 const char* source_option_name(int8_t source) {
-    switch (source) {
-    case TRIGGER_EXTERNAL: return "external";
-    case TRIGGER_CHANNEL_A: return "a";
-    case TRIGGER_CHANNEL_B: return "b";
-    case TRIGGER_NONE: return "none";
-    default: return nullptr;
-    }
-}
-
-bool is_pattern_trigger(const dso_record& r) {
-    return r.trigger_source == TRIGGER_CHANNEL_A && (r.capture_mode == MODE_LOGIC16 || r.capture_mode == MODE_MIXED);
-}
-
-bool is_level_trigger(const dso_record& r) {
-    return (r.trigger_source == TRIGGER_CHANNEL_A || r.trigger_source == TRIGGER_CHANNEL_B) && !is_pattern_trigger(r);
+    return source >= 0 && source < static_cast<int8_t>(TRIGGER_SOURCE_NAMES.size())
+               ? TRIGGER_SOURCE_NAMES[static_cast<size_t>(source)].c_str()
+               : nullptr;
 }
 
 // The pattern as the settings dialog shows it: 16 bits in 16 Bit Logic, the low 8 in Mixed Mode.
@@ -74,12 +62,12 @@ unsigned pattern_of(const dso_record& r) {
 std::string trigger_words(const dso_record& r) {
     char text[160];
     const char* edge = r.trigger_edge != 0 ? "falling edge" : "rising edge";
-    if (is_pattern_trigger(r)) {
+    if (is_pattern_trigger(r.capture_mode, r.trigger_source)) {
         std::snprintf(text, sizeof text, "logic inputs %s, pattern 0x%x",
                       r.capture_mode == MODE_MIXED ? "0-7" : "0-15", pattern_of(r));
-    } else if (is_level_trigger(r)) {
+    } else if (is_level_trigger(r.capture_mode, r.trigger_source)) {
         std::snprintf(text, sizeof text, "channel %c, level %d (code %u), %s",
-                      r.trigger_source == TRIGGER_CHANNEL_A ? 'A' : 'B', r.trigger_value - 127, r.trigger_value, edge);
+                      r.trigger_source == TRIGGER_CHANNEL_A ? 'A' : 'B', r.trigger_value - TRIGGER_LEVEL_OFFSET, r.trigger_value, edge);
     } else if (r.trigger_source == TRIGGER_EXTERNAL) {
         std::snprintf(text, sizeof text, "external input, %s", edge);
     } else if (r.trigger_source == TRIGGER_NONE) {
@@ -115,7 +103,7 @@ json info_json(const std::string& path, const dso_record& r, double rate) {
     j["file"] = path;
     j["capture_mode"] = r.capture_mode;
     j["mode"] = mode_option_name(r.capture_mode) ? json(mode_option_name(r.capture_mode)) : json(nullptr);
-    j["mode_title"] = mode_title(r.capture_mode) ? json(mode_title(r.capture_mode)) : json(nullptr);
+    j["mode_title"] = capture_mode_title(r.capture_mode) ? json(capture_mode_title(r.capture_mode)) : json(nullptr);
     j["sample_rate_index"] = r.sample_rate_index;
     j["sample_rate_hz"] = rate > 0 ? json(rate) : json(nullptr);
     j["sample_period_s"] = rate > 0 ? json(1.0 / rate) : json(nullptr);
@@ -127,8 +115,8 @@ json info_json(const std::string& path, const dso_record& r, double rate) {
     t["source"] = source_option_name(r.trigger_source) ? json(source_option_name(r.trigger_source)) : json(nullptr);
     t["description"] = trigger_words(r);
     t["trigger_value"] = r.trigger_value;
-    t["level"] = is_level_trigger(r) ? json(r.trigger_value - 127) : json(nullptr);
-    t["pattern"] = is_pattern_trigger(r) ? json(pattern_of(r)) : json(nullptr);
+    t["level"] = is_level_trigger(r.capture_mode, r.trigger_source) ? json(r.trigger_value - TRIGGER_LEVEL_OFFSET) : json(nullptr);
+    t["pattern"] = is_pattern_trigger(r.capture_mode, r.trigger_source) ? json(pattern_of(r)) : json(nullptr);
     t["edge"] = r.trigger_edge != 0 ? "falling" : "rising";
     t["trigger_edge"] = r.trigger_edge;
     j["trigger"] = t;
@@ -183,8 +171,8 @@ std::string periodic_words(const periodic_figures& p, double rate) {
 
 void print_text(const std::string& path, const dso_record& r, double rate) {
     std::printf("File         %s\n", path.c_str());
-    if (mode_title(r.capture_mode))
-        std::printf("Mode         %s\n", mode_title(r.capture_mode));
+    if (capture_mode_title(r.capture_mode))
+        std::printf("Mode         %s\n", capture_mode_title(r.capture_mode));
     else
         std::printf("Mode         %d, which this program does not know: no channels\n", r.capture_mode);
     if (rate > 0) {

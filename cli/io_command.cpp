@@ -10,15 +10,8 @@ namespace {
 
 // A hexadecimal number as the dialog takes it (3f or 0x3f), no larger than limit.
 uint8_t hex_value(const std::string& option, const std::string& text, unsigned limit) {
-    size_t i = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
-    unsigned v = 0;
-    bool digits = i < text.size();
-    for (; digits && i < text.size(); ++i) {
-        char c = text[i];
-        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (d < 0 || (v = v * 16 + static_cast<unsigned>(d)) > limit) digits = false;
-    }
-    if (!digits) {
+    uint32_t v = 0;
+    if (!parse_hex_value(text, limit, v)) {
         char range[24];
         std::snprintf(range, sizeof range, "0x0..0x%x", limit);
         throw CLI::ValidationError(option, "'" + text + "' is not a hexadecimal value in " + range);

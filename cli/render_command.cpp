@@ -6,7 +6,6 @@
 #include <cairo-svg.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include <unistd.h>
 
@@ -29,62 +28,28 @@ const struct {
     picture_format format;
 } EXTENSIONS[] = {{".png", picture_format::png}, {".svg", picture_format::svg}, {".pdf", picture_format::pdf}};
 
-bool ends_with_ignoring_case(const std::string& text, const char* end) {
-    const size_t n = std::strlen(end);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char c = text[text.size() - n + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != end[i]) return false;
-    }
-    return true;
-}
-
-// Reads an optionally signed decimal number from text at i, saturated to 32 bits; false
-// when no digit follows.
-bool read_number(const std::string& text, size_t& i, bool signed_number, int64_t& value) {
-    bool negative = false;
-    if (signed_number && i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+// Reads an unsigned decimal number from text at i, saturated to 32 bits; false when no
+// digit follows.
+bool read_size(const std::string& text, size_t& i, int64_t& value) {
     const size_t start = i;
     value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         if (value <= INT32_MAX) value = value * 10 + (text[i] - '0');
     if (value > INT32_MAX) value = INT32_MAX;
-    if (negative) value = -value;
     return i > start;
 }
 
+int32_t saturated(int64_t v) { return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); }
+
 std::string mebibytes(uint64_t bytes) { return std::to_string((bytes + (uint64_t{1} << 20) - 1) >> 20) + " MiB"; }
 
-// The picture's bytes go to the replacement file in blocks: the vector surfaces hand over
-// their text a few bytes at a time.
-struct picture_output {
-    replacement_file* file;
-    bool failed;
-    size_t used;
-    unsigned char buffer[1 << 16];
-};
-picture_output output;
-
-bool drain(picture_output& o) {
-    if (o.used > 0 && !o.failed) o.failed = !write_replacement(*o.file, o.buffer, o.used);
-    o.used = 0;
-    return !o.failed;
-}
-
+// cairo hands the picture over in pieces; the stream gathers them.
 cairo_status_t write_picture_bytes(void* closure, const unsigned char* data, unsigned int length) {
-    picture_output& o = *static_cast<picture_output*>(closure);
-    while (length > 0 && !o.failed) {
-        if (o.used == sizeof o.buffer) drain(o);
-        size_t n = sizeof o.buffer - o.used;
-        if (n > length) n = length;
-        std::memcpy(o.buffer + o.used, data, n);
-        o.used += n;
-        data += n;
-        length -= static_cast<unsigned int>(n);
-    }
-    return o.failed ? CAIRO_STATUS_WRITE_ERROR : CAIRO_STATUS_SUCCESS;
+    return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                                     : CAIRO_STATUS_WRITE_ERROR;
 }
+
+char stream_buffer[1 << 16];
 
 // The memory a PNG picture may take while it is drawn: half the machine's, at most the ceiling.
 uint64_t picture_memory_limit() {
@@ -135,8 +100,8 @@ render_settings render_settings_from_options(const render_options& o) {
 
     size_t i = 0;
     int64_t width = 0, height = 0;
-    if (!read_number(o.size, i, false, width) || i == o.size.size() || (o.size[i] != 'x' && o.size[i] != 'X') ||
-        !read_number(o.size, ++i, false, height) || i != o.size.size())
+    if (!read_size(o.size, i, width) || i == o.size.size() || (o.size[i] != 'x' && o.size[i] != 'X') ||
+        !read_size(o.size, ++i, height) || i != o.size.size())
         throw CLI::ValidationError("--size", "'" + o.size + "' is not a size; give WIDTHxHEIGHT in pixels, such as "
                                                             "800x600");
     if (width < MIN_PICTURE_WIDTH || height < MIN_PICTURE_HEIGHT)
@@ -158,13 +123,11 @@ render_settings render_settings_from_options(const render_options& o) {
     s.has_range = !o.range.empty();
     if (s.has_range) {
         int64_t first = 0, last = 0;
-        i = 0;
-        if (!read_number(o.range, i, true, first) || i == o.range.size() || o.range[i] != ':' ||
-            !read_number(o.range, ++i, true, last) || i != o.range.size())
+        if (!parse_sample_range(o.range, first, last))
             throw CLI::ValidationError("--range", "'" + o.range + "' is not a range; give FIRST:LAST in samples, "
                                                                   "such as 1000:5000");
-        s.first = static_cast<int32_t>(first);
-        s.last = static_cast<int32_t>(last);
+        s.first = saturated(first);
+        s.last = saturated(last);
     }
     s.mode = o.mode.empty() ? int8_t{-1} : mode_from_option_name(o.mode);
     return s;
@@ -207,7 +170,7 @@ int run_render_command(const render_options& o, const render_settings& s) {
     reset_view_range();
     if (s.mode >= 0) dso_structure.capture_mode = s.mode;
     if (s.has_range && set_view_range(s.first, s.last) == 0) {
-        const char* title = mode_title(dso_structure.capture_mode);
+        const char* title = capture_mode_title(dso_structure.capture_mode);
         print_message("--range: '%s' shows no samples: the first must lie below the last once both are brought "
                       "within 0..%d%s%s",
                       o.range.c_str(), last_sample_index(), title ? ", the samples of " : "", title ? title : "");
@@ -219,22 +182,11 @@ int run_render_command(const render_options& o, const render_settings& s) {
     display_preferences.show_trigger_level = o.no_trigger_level ? 0 : 1;
 
     const char* name = o.output.c_str();
-    replacement_file file;
-    if (!begin_replacement(file, name)) {
-        error_handler(9, "render_picture", name);
-        return 5;
-    }
-    output.file = &file;
-    output.failed = false;
-    output.used = 0;
-    const bool drawn = render_picture(s.format, s.width, s.height, write_picture_bytes, &output);
-    if (!drawn || !drain(output)) {
-        abandon_replacement(file);
-        error_handler(7, "render_picture", name);
-        return 5;
-    }
-    if (!commit_replacement(file)) {
-        error_handler(9, "render_picture", name);
+    const int code = replace_through_stream(name, stream_buffer, sizeof stream_buffer, [&](std::FILE* out) {
+        return render_picture(s.format, s.width, s.height, write_picture_bytes, out);
+    });
+    if (code != 0) {
+        error_handler(code, "render_picture", name);  // a file error ends the program with status 5
         return 5;
     }
     return EXIT_SUCCESS_STATUS;

@@ -12,24 +12,6 @@ uint8_t download_buffer[SAMPLE_AREA_SIZE];
 
 namespace {
 
-// REG_CONTROL bits.
-constexpr uint8_t CONTROL_LOAD_PRETRIGGER_0 = 0x01;  // pre-trigger count bits 0-7
-constexpr uint8_t CONTROL_LOAD_PRETRIGGER_1 = 0x02;  // bits 8-15
-constexpr uint8_t CONTROL_LOAD_PRETRIGGER_2 = 0x04;  // bits 16-18
-constexpr uint8_t CONTROL_ARM = 0x08;
-constexpr uint8_t CONTROL_START = 0x10;
-constexpr uint8_t CONTROL_READ_RESET_DONE = 0x20;
-constexpr uint8_t CONTROL_READ_FIFO_A = 0xE0;
-constexpr uint8_t CONTROL_READ_FIFO_B = 0xA0;
-
-// REG_TRIGGER bits.
-constexpr uint8_t TRIGGER_LOAD_BYTE_0 = 0x01;
-constexpr uint8_t TRIGGER_LOAD_BYTE_1 = 0x02;
-constexpr uint8_t TRIGGER_FALLING_EDGE = 0x04;
-constexpr uint8_t TRIGGER_SHOW_COUNTER_0 = 0x08;  // REG_READBACK shows counter bits 0-7
-constexpr uint8_t TRIGGER_SHOW_COUNTER_1 = 0x10;  // bits 8-15
-constexpr uint8_t TRIGGER_SHOW_COUNTER_2 = 0x20;  // bits 16-18
-
 // REG_CONFIG while the memories are read: rate field 7, mode 0, source 0.
 constexpr uint8_t CONFIG_READ_OUT = 0xE0;
 

@@ -12,6 +12,24 @@ constexpr uint8_t REG_CONTROL = 3;   // load, arm, start and read-out bits
 constexpr uint8_t REG_CONFIG = 4;    // mode, trigger source and rate
 constexpr uint8_t REG_TRIGGER = 5;   // trigger-value loads, edge, counter byte select
 
+// REG_CONTROL bits; bits 0-2 and 4 are pulsed (0, the bit, 0).
+constexpr uint8_t CONTROL_LOAD_PRETRIGGER_0 = 0x01;  // pre-trigger count bits 0-7
+constexpr uint8_t CONTROL_LOAD_PRETRIGGER_1 = 0x02;  // bits 8-15
+constexpr uint8_t CONTROL_LOAD_PRETRIGGER_2 = 0x04;  // bits 16-18
+constexpr uint8_t CONTROL_ARM = 0x08;
+constexpr uint8_t CONTROL_START = 0x10;
+constexpr uint8_t CONTROL_READ_RESET_DONE = 0x20;
+constexpr uint8_t CONTROL_READ_FIFO_A = 0xE0;
+constexpr uint8_t CONTROL_READ_FIFO_B = 0xA0;
+
+// REG_TRIGGER bits; bits 0 and 1 are pulsed.
+constexpr uint8_t TRIGGER_LOAD_BYTE_0 = 0x01;
+constexpr uint8_t TRIGGER_LOAD_BYTE_1 = 0x02;
+constexpr uint8_t TRIGGER_FALLING_EDGE = 0x04;
+constexpr uint8_t TRIGGER_SHOW_COUNTER_0 = 0x08;  // REG_READBACK shows counter bits 0-7
+constexpr uint8_t TRIGGER_SHOW_COUNTER_1 = 0x10;  // bits 8-15
+constexpr uint8_t TRIGGER_SHOW_COUNTER_2 = 0x20;  // bits 16-18
+
 // Internal control register values (bits 0-2 code, bit 3 interrupt enable, bit 4 direction).
 constexpr uint8_t ICR_IDLE = 0x00;
 constexpr uint8_t ICR_DATA_IN = 0x10;    // data lines are inputs, the hardware drives them

@@ -68,34 +68,34 @@ void add_pins(trace_text& t, uint8_t control, const char* strobe) {
 }
 
 const char* fifo_selected(uint8_t control_register) {
-    if ((control_register & 0xA0) != 0xA0) return "no FIFO selected";
-    return (control_register & 0x40) ? "FIFO A" : "FIFO B";
+    if ((control_register & CONTROL_READ_FIFO_B) != CONTROL_READ_FIFO_B) return "no FIFO selected";
+    return (control_register & CONTROL_READ_FIFO_A) == CONTROL_READ_FIFO_A ? "FIFO A" : "FIFO B";
 }
 
 void describe_control_register(trace_text& t, uint8_t v, uint8_t hold) {
     begin_list(t);
-    if (v & 0x01) {
+    if (v & CONTROL_LOAD_PRETRIGGER_0) {
         add_part(t, "load pre-trigger bits 0-7 = ");
         add_hex(t, hold);
     }
-    if (v & 0x02) {
+    if (v & CONTROL_LOAD_PRETRIGGER_1) {
         add_part(t, "load pre-trigger bits 8-15 = ");
         add_hex(t, hold);
     }
-    if (v & 0x04) {
+    if (v & CONTROL_LOAD_PRETRIGGER_2) {
         add_part(t, "load pre-trigger bits 16-18 = ");
         add_hex(t, hold & 7);
     }
-    if (v & 0x08) add_part(t, "arm");
-    if (v & 0x10) add_part(t, "start sampling");
-    switch (v & 0xE0) {
+    if (v & CONTROL_ARM) add_part(t, "arm");
+    if (v & CONTROL_START) add_part(t, "start sampling");
+    switch (v & CONTROL_READ_FIFO_A) {
     case 0x00: break;
-    case 0x20: add_part(t, "read-out reset"); break;
-    case 0xE0: add_part(t, "read FIFO A"); break;
-    case 0xA0: add_part(t, "read FIFO B"); break;
+    case CONTROL_READ_RESET_DONE: add_part(t, "read-out reset"); break;
+    case CONTROL_READ_FIFO_A: add_part(t, "read FIFO A"); break;
+    case CONTROL_READ_FIFO_B: add_part(t, "read FIFO B"); break;
     default:
         add_part(t, "read-out bits ");
-        add_hex(t, v & 0xE0);
+        add_hex(t, v & CONTROL_READ_FIFO_A);
         break;
     }
     if (v == 0) add_part(t, "clear");
@@ -112,13 +112,14 @@ void describe_config_register(trace_text& t, uint8_t v) {
 
 void describe_trigger_register(trace_text& t, uint8_t v, uint8_t hold) {
     begin_list(t);
-    if ((v & 0x03) == 0x03) add_part(t, "load trigger bytes 0 and 1 = ");
-    else if (v & 0x01) add_part(t, "load trigger byte 0 = ");
-    else if (v & 0x02) add_part(t, "load trigger byte 1 = ");
-    if (v & 0x03) add_hex(t, hold);
-    add_part(t, (v & 0x04) ? "falling edge" : "rising edge");
+    const uint8_t loads = v & (TRIGGER_LOAD_BYTE_0 | TRIGGER_LOAD_BYTE_1);
+    if (loads == (TRIGGER_LOAD_BYTE_0 | TRIGGER_LOAD_BYTE_1)) add_part(t, "load trigger bytes 0 and 1 = ");
+    else if (loads == TRIGGER_LOAD_BYTE_0) add_part(t, "load trigger byte 0 = ");
+    else if (loads == TRIGGER_LOAD_BYTE_1) add_part(t, "load trigger byte 1 = ");
+    if (loads) add_hex(t, hold);
+    add_part(t, (v & TRIGGER_FALLING_EDGE) ? "falling edge" : "rising edge");
     for (unsigned byte = 0; byte < 3; ++byte) {
-        if (v & (0x08 << byte)) {
+        if (v & (TRIGGER_SHOW_COUNTER_0 << byte)) {
             add_part(t, COUNTER_BYTES[byte]);
             add(t, " on REG_READBACK");
         }
@@ -156,9 +157,9 @@ void tracing_port_bus::take_code(uint8_t code, trace_text& what) {
     case REG_READBACK: {
         const uint8_t select = registers_[REG_TRIGGER];
         add(what, "read REG_READBACK (");
-        if (select & 0x08) counter_byte_ = 0;
-        else if (select & 0x10) counter_byte_ = 1;
-        else if (select & 0x20) counter_byte_ = 2;
+        if (select & TRIGGER_SHOW_COUNTER_0) counter_byte_ = 0;
+        else if (select & TRIGGER_SHOW_COUNTER_1) counter_byte_ = 1;
+        else if (select & TRIGGER_SHOW_COUNTER_2) counter_byte_ = 2;
         else counter_byte_ = 3;
         add(what, counter_byte_ < 3 ? COUNTER_BYTES[counter_byte_] : "no counter byte selected");
         add(what, ")");
