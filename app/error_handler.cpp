@@ -116,11 +116,14 @@ void error_handler(int32_t code, const char* function_name, const char* addition
     char message[ERROR_MESSAGE_SIZE];
     int32_t level = compose_error_message(code, function_name, additional_info, message);
     error_presentation& presentation = current_error_presentation();
+    const char* function_shown = function_name != nullptr ? function_name : "";
+    const char* info_shown = additional_info != nullptr ? additional_info : "";
     if (level < 5) {
-        presentation.show_box(ERROR_CAPTION_WARNING, message, box_icon::warning);
+        presentation.show_report(code, level, function_shown, info_shown, ERROR_CAPTION_WARNING, message,
+                                 box_icon::warning);
         return;
     }
-    presentation.show_box(ERROR_CAPTION_FATAL, message, box_icon::error);
+    presentation.show_report(code, level, function_shown, info_shown, ERROR_CAPTION_FATAL, message, box_icon::error);
     if (level > 10) std::exit(level);
     quit_program(level);
 }

@@ -59,10 +59,12 @@ int capture_channels(const dso_record& r, capture_channel out[MAX_CAPTURE_CHANNE
     return n;
 }
 
-bool select_channels(const char* list, capture_channel channels[], int& count, char* message, std::size_t size) {
+bool select_channels(const char* list, capture_channel channels[], int& count, char* message, std::size_t size,
+                     bool in_list_order) {
     bool wanted[MAX_CAPTURE_CHANNELS] = {};
+    int order[MAX_CAPTURE_CHANNELS];
+    int named = 0;
     const char* p = list;
-    bool any = false;
     for (;;) {
         const char* end = std::strchr(p, ',');
         const std::size_t length = end ? static_cast<std::size_t>(end - p) : std::strlen(p);
@@ -77,22 +79,33 @@ bool select_channels(const char* list, capture_channel channels[], int& count, c
             }
             if (count == 0)
                 std::snprintf(message, size, "this capture's mode has no channels");
+            else if (length == 0)
+                std::snprintf(message, size, "an empty name in the list; this capture's channels are %s", names);
             else
                 std::snprintf(message, size, "'%.*s' is not a channel of this capture; its channels are %s",
                               static_cast<int>(length > 40 ? 40 : length), p, names);
             return false;
         }
+        if (wanted[found] && in_list_order) {
+            std::snprintf(message, size, "%s is named twice", channels[found].name);
+            return false;
+        }
+        if (!wanted[found]) order[named++] = found;
         wanted[found] = true;
-        any = true;
         if (!end) break;
         p = end + 1;
     }
-    int kept = 0;
-    for (int i = 0; i < count; ++i)
-        if (wanted[i]) channels[kept++] = channels[i];
-    count = kept;
-    if (!any) std::snprintf(message, size, "no channel named");
-    return any;
+    capture_channel kept[MAX_CAPTURE_CHANNELS];
+    int n = 0;
+    if (in_list_order) {
+        for (int k = 0; k < named; ++k) kept[n++] = channels[order[k]];
+    } else {
+        for (int i = 0; i < count; ++i)
+            if (wanted[i]) kept[n++] = channels[i];
+    }
+    for (int i = 0; i < n; ++i) channels[i] = kept[i];
+    count = n;
+    return true;
 }
 
 bool export_range(int8_t capture_mode, int64_t first, int64_t last, int32_t& range_first, int32_t& range_last) {

@@ -31,9 +31,11 @@ struct capture_channel {
 int capture_channels(const dso_record& record, capture_channel out[MAX_CAPTURE_CHANNELS]);
 
 // Keeps the channels that a comma-separated list names ("D0,D3,A"; names as above, any
-// case), in the capture's order. false, with a message that names the first unknown name
-// and the mode's channels, when a name is not one of them, and when the list names none.
-bool select_channels(const char* list, capture_channel channels[], int& count, char* message, std::size_t size);
+// case), in the capture's order, or with in_list_order in the list's, where a channel
+// named twice is refused. false, with a message that names the first unknown name and the
+// mode's channels, when a name is not one of them, and when the list names none.
+bool select_channels(const char* list, capture_channel channels[], int& count, char* message, std::size_t size,
+                     bool in_list_order = false);
 
 // A stretch of samples by the view range's rules over the mode's samples: a negative end
 // becomes 0, a last beyond the mode's last sample becomes that sample, and the stretch must

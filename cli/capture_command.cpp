@@ -7,19 +7,24 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "app/error_handler.h"
-#include "capture/dso_file.h"
 #include "capture/dso_structure.h"
 #include "cli/cli_common.h"
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "hardware/port.h"
+#include "cli/render_command.h"
+#include "display/view_range.h"
 
 namespace {
+
+using steady = std::chrono::steady_clock;
 
 constexpr int MIN_LEVEL = -126;
 constexpr int MAX_LEVEL = 127;
@@ -65,10 +70,10 @@ int rate_index_from_text(const std::string& text, int8_t mode) {
 CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
     CLI::App* c = app.add_subcommand(
         "capture", "Program the capture hardware, wait for the trigger, read both sample memories and "
-                   "write the capture as a .dso file");
+                   "write the capture: as a .dso file, and in any format export and render write");
     c->add_option("--mode", o.mode, "Capture mode: dual (two analogue channels), single (channel A at twice "
                                     "the rate), logic16 (16 logic inputs), mixed (8 logic inputs and channel B)")
-        ->check(CLI::IsMember(MODE_OPTION_NAMES))
+        ->check(CLI::IsMember(MODE_OPTION_NAMES, CLI::ignore_case))
         ->capture_default_str();
     c->add_option("--rate", o.rate, "Sample rate as the settings dialog lists it (50MHz, 25MHz, 12.5MHz, 6.25MHz, "
                                     "3.125MHz, 1.5625MHz; single mode: the trace rate, 100MHz down to 3.125MHz) "
@@ -76,46 +81,75 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
         ->capture_default_str();
     c->add_option("--trigger", o.trigger, "Trigger source: a (channel A; the logic inputs in logic16 and mixed), "
                                           "b (channel B: dual and mixed), external, none")
-        ->check(CLI::IsMember(TRIGGER_SOURCE_NAMES))
+        ->check(CLI::IsMember(TRIGGER_SOURCE_NAMES, CLI::ignore_case))
         ->capture_default_str();
-    c->add_option("--level", o.level, "Trigger level of an analogue source, relative to the zero level")
-        ->check(CLI::Range(MIN_LEVEL, MAX_LEVEL))
+    c->add_option("--level", o.level, "Trigger level of an analogue source, relative to the zero level; the capture "
+                                      "stores it as code level + 127, as the window does")
+        ->check(whole_number(MIN_LEVEL, MAX_LEVEL))
         ->capture_default_str();
     c->add_option("--pattern", o.pattern, "Trigger pattern of the logic inputs in hexadecimal: 16 bits in "
                                           "logic16, 8 in mixed")
         ->type_name("0xHHHH")
         ->capture_default_str();
     c->add_option("--edge", o.edge, "Trigger edge of an analogue or external source")
-        ->check(CLI::IsMember({"rising", "falling"}))
+        ->check(CLI::IsMember({"rising", "falling"}, CLI::ignore_case))
         ->capture_default_str();
     c->add_option("--pretrigger", o.pretrigger, "Samples to keep from before the trigger")
-        ->check(CLI::Range(0, MAX_PRETRIGGER))
+        ->check(whole_number(0, MAX_PRETRIGGER))
         ->capture_default_str();
-    c->add_option("-o,--output", o.output, "The .dso file to write")->required()->type_name("FILE.dso");
-    add_port_options(*c, o.port, o.trace);
-    c->add_option("--timeout", o.timeout, "Give up when no trigger has come after this many seconds (exit status "
-                                          "124)")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                char* end = nullptr;
-                const double seconds = std::strtod(text.c_str(), &end);
-                if (end == text.c_str() || *end != '\0' || !(seconds > 0) || !std::isfinite(seconds))
-                    return "'" + text + "' is not a positive number of seconds";
-                return std::string();
-            },
-            "POSITIVE"))
+    c->add_option("-o,--output", o.outputs, "A file to write, in the format its name ends in: .dso (the default), "
+                                            ".csv, .vcd, .wav, .sr, .png, .svg, .pdf; - for standard output. May be "
+                                            "given more than once")
+        ->required()
+        ->type_name("FILE");
+    c->add_option("--format", o.format, "The format of the outputs whose names do not end in one: dso, csv, vcd, "
+                                        "wav, sr, png, svg, pdf");
+    c->add_option("--size", o.size, "The window's client area that a png, svg or pdf output shows")
+        ->type_name("WIDTHxHEIGHT")
+        ->capture_default_str();
+    add_port_options(*c, o.port, o.trace, o.port_wait);
+    c->add_option("--timeout", o.timeout, "Give up when no trigger has come after this many seconds of waiting "
+                                          "for it (exit status 124); the download does not count")
+        ->check(seconds_value(false))
         ->type_name("SECONDS");
     c->add_flag("-q,--quiet", o.quiet, "No progress on standard error");
     c->footer("Exit status: 0 written; 1 the capture downloaded no samples (a warning); 2 a bad command line; "
-              "5, 10 or 20 the program's own errors; 124 --timeout passed; 130 interrupted (Ctrl+C). Nothing "
-              "is written unless the capture completes.\n");
+              "5 a file that could not be written (every output is checked before the port is touched); 10 or 20 "
+              "the program's own errors (10: the port); 75 the port stayed held by another program; 124 --timeout "
+              "passed; 130 interrupted (Ctrl+C, SIGTERM, SIGHUP) while waiting: nothing written.\n");
     return c;
+}
+
+capture_outputs capture_outputs_from_options(const CLI::App& command, const capture_options& o,
+                                             const capture_header& h) {
+    static const std::vector<output_format> ALL = {output_format::dso, output_format::csv, output_format::vcd,
+                                                   output_format::wav, output_format::sr,  output_format::png,
+                                                   output_format::svg, output_format::pdf};
+    capture_outputs outputs;
+    bool picture = false;
+    for (const std::string& name : o.outputs) {
+        const output_format format = output_format_for(name, o.format, ALL, static_cast<int>(output_format::dso));
+        if (format == output_format::wav && h.capture_mode == MODE_LOGIC16)
+            throw CLI::ValidationError("--output", "a 16 Bit Logic Analyser capture has no analogue channel for a "
+                                                   "wav file ('" + name + "')");
+        if (format == output_format::png || format == output_format::svg || format == output_format::pdf) {
+            int32_t width = 0, height = 0;
+            parse_picture_size(o.size, format, width, height);
+            outputs.width = width;
+            outputs.height = height;
+            picture = true;
+        }
+        outputs.files.push_back({name, format, {}});
+    }
+    if (command.count("--size") && !picture)
+        throw CLI::ValidationError("--size", "the size is that of a picture; no output is a png, svg or pdf file");
+    return outputs;
 }
 
 capture_header capture_header_from_options(const CLI::App& command, const capture_options& o) {
     capture_header h{};
     h.capture_mode = mode_from_option_name(o.mode);
-    const char* mode_name = o.mode.c_str();
+    const char* mode_name = mode_option_name(h.capture_mode);
 
     int rate = rate_index_from_text(o.rate, h.capture_mode);
     if (rate < 0)
@@ -124,7 +158,7 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
     h.sample_rate_index = static_cast<int8_t>(rate);
 
     for (size_t i = 0; i < TRIGGER_SOURCE_NAMES.size(); ++i)
-        if (TRIGGER_SOURCE_NAMES[i] == o.trigger) h.trigger_source = static_cast<int8_t>(i);
+        if (TRIGGER_SOURCE_NAMES[i] == lower_case(o.trigger)) h.trigger_source = static_cast<int8_t>(i);
     if (h.trigger_source == TRIGGER_CHANNEL_B && !(h.capture_mode == MODE_DUAL || h.capture_mode == MODE_MIXED))
         throw CLI::ValidationError("--trigger", "channel B is not a trigger source in " + std::string(mode_name) +
                                                     " mode; use a, external or none");
@@ -147,7 +181,7 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
                                                    "its trigger; leave --pretrigger at 0");
 
     h.pretrigger = o.pretrigger;
-    h.trigger_edge = o.edge == "falling" ? 1 : 0;
+    h.trigger_edge = lower_case(o.edge) == "falling" ? 1 : 0;
     if (analogue) {
         h.trigger_value = static_cast<uint16_t>(o.level + TRIGGER_LEVEL_OFFSET);
     } else if (pattern) {
@@ -167,52 +201,59 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
 namespace {
 
 // What a signal may do: before the trigger it cancels (as the dialog's Cancel does); during the
-// download, which the dialog cannot cancel, it ends the program at once; while the file is
-// written it waits for the file.
-enum capture_phase : int { PHASE_WAITING, PHASE_DOWNLOADING, PHASE_SAVING };
-std::atomic<int> phase{PHASE_WAITING};
-volatile sig_atomic_t interrupted = 0;
+// download, which the dialog cannot cancel, it ends the program at once; while the files are
+// written it waits for them. While the port is claimed, the claim's wait sees the signal.
+enum capture_phase : int { PHASE_CLAIMING, PHASE_WAITING, PHASE_DOWNLOADING, PHASE_SAVING };
+std::atomic<int> phase{PHASE_CLAIMING};
 
-void on_signal(int) {
+void on_interrupt(int) {
     if (phase.load() == PHASE_DOWNLOADING) {
         static const char message[] = "\nkorvane-cli: capture interrupted during the download; nothing written\n";
         ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
         (void)ignored;
+        remove_temp_files_now();
         _exit(EXIT_INTERRUPTED);
     }
-    interrupted = 1;
     if (phase.load() == PHASE_WAITING) request_cancel();
 }
 
-void install_signal_handlers(bool on) {
-    struct sigaction action {};
-    action.sa_handler = on ? on_signal : SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no restart: a signal ends a sleep at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+// The columns of the terminal on standard error; 80 when it does not say.
+int terminal_width() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }
-
-using steady = std::chrono::steady_clock;
 
 // The capture thread's services on a terminal: sleeps that a signal or the timeout ends,
 // and the progress on standard error.
 struct terminal_services final : capture_services {
     bool show = true;
     bool live = false;  // standard error is a terminal: one line, redrawn
-    double timeout = 0;
+    double timeout = 0;       // seconds of waiting for the trigger; 0: no bound
+    double fill_seconds = 0;  // the time the memories take to fill once the trigger came
+    bool bounded = false;     // the trigger is armed and the timeout counts
+    double deadline = 0;      // seconds since start
     bool timed_out = false;
     bool waiting_shown = false;
     int percent_shown = -1;
+    int sleeps = 0;
     steady::time_point start = steady::now();
 
     double elapsed() const { return std::chrono::duration<double>(steady::now() - start).count(); }
 
+    // A progress line cut to the terminal's width, so that it never wraps.
+    void show_line(const std::string& text) {
+        const size_t room = static_cast<size_t>(terminal_width() > 1 ? terminal_width() - 1 : 1);
+        std::fprintf(stderr, "\r\033[K%s", text.substr(0, room).c_str());
+        std::fflush(stderr);
+    }
+
     void show_waiting() {
         if (!show) return;
         if (live) {
-            std::fprintf(stderr, "\r\033[KWaiting For Trigger  %.1f s", elapsed());
-            std::fflush(stderr);
+            char text[64];
+            std::snprintf(text, sizeof text, "Waiting For Trigger  %.1f s", elapsed());
+            show_line(text);
         } else if (!waiting_shown) {
             std::fprintf(stderr, "Waiting For Trigger\n");
         }
@@ -221,22 +262,28 @@ struct terminal_services final : capture_services {
 
     void sleep_ms(uint32_t milliseconds) override {
         show_waiting();
-        steady::time_point end = steady::now() + std::chrono::milliseconds(milliseconds);
-        const steady::time_point deadline =
-            start + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(timeout));
-        if (timeout > 0 && deadline < end) end = deadline;
-        for (;;) {
-            if (cancel_requested.load()) return;
-            const steady::time_point now = steady::now();
-            if (now >= end) break;
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - now).count();
-            struct timespec pause = {static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-            nanosleep(&pause, nullptr);  // a signal ends it early
+        // The first sleep is the pre-trigger time; the trigger is armed after it, and from
+        // then on the timeout counts, with the time the memories take to fill after it.
+        if (sleeps++ == 1 && timeout > 0) {
+            bounded = true;
+            deadline = elapsed() + timeout + fill_seconds;
         }
-        if (timeout > 0 && steady::now() >= deadline) {
+        // The deadline has passed and the status read since then showed no completion.
+        if (bounded && elapsed() >= deadline) {
             timed_out = true;
             request_cancel();
             return;
+        }
+        // A sleep ends at the deadline, so that the status is read once more then.
+        double end = elapsed() + milliseconds / 1000.0;
+        if (bounded && deadline < end) end = deadline;
+        for (;;) {
+            if (cancel_requested.load()) return;
+            const double left = end - elapsed();
+            if (left <= 0) break;
+            const long long nanoseconds = static_cast<long long>(left * 1e9);
+            struct timespec pause = {static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
+            nanosleep(&pause, nullptr);  // a signal ends it early
         }
         show_waiting();
     }
@@ -244,7 +291,7 @@ struct terminal_services final : capture_services {
     void download_begins() override {
         phase.store(PHASE_DOWNLOADING);
         if (!show) return;
-        if (live) std::fprintf(stderr, "\r\033[KDownloading Captured Data");
+        if (live) show_line("Downloading Captured Data");
         else std::fprintf(stderr, "Downloading Captured Data\n");
         std::fflush(stderr);
     }
@@ -252,12 +299,21 @@ struct terminal_services final : capture_services {
     void report_progress(int32_t percent) override {
         if (!show || !live || percent == percent_shown) return;
         percent_shown = percent;
-        char bar[41];
-        const int filled = percent * 40 / 100;
-        for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
-        bar[40] = '\0';
-        std::fprintf(stderr, "\r\033[KDownloading Captured Data  [%s] %d %%", bar, percent);
-        std::fflush(stderr);
+        // The bar takes what the terminal leaves of its 40 characters.
+        const int width = terminal_width();
+        int bar_width = width - 1 - static_cast<int>(std::strlen("Downloading Captured Data  [] 100 %"));
+        if (bar_width > 40) bar_width = 40;
+        char text[128];
+        if (bar_width >= 10) {
+            char bar[41];
+            const int filled = percent * bar_width / 100;
+            for (int i = 0; i < bar_width; ++i) bar[i] = i < filled ? '#' : '.';
+            bar[bar_width] = '\0';
+            std::snprintf(text, sizeof text, "Downloading Captured Data  [%s] %d %%", bar, percent);
+        } else {
+            std::snprintf(text, sizeof text, "Downloading Captured Data  %d %%", percent);
+        }
+        show_line(text);
     }
 
     void end_line() {
@@ -267,11 +323,39 @@ struct terminal_services final : capture_services {
 
 terminal_services services;
 
+// Where a capture whose every file failed is kept: a new .dso in the temporary folder.
+void keep_rescue_copy() {
+    const char* folder = std::getenv("TMPDIR");
+    char name[512];
+    std::snprintf(name, sizeof name, "%s/korvane-capture-%ld-%d.dso", folder && *folder ? folder : "/tmp",
+                  static_cast<long>(std::time(nullptr)), static_cast<int>(getpid()));
+    output_request rescue{name, output_format::dso, {}};
+    file_failure failure;
+    output_content content;
+    if (plan_output(name, rescue.plan, failure) && write_capture_output(rescue, content, failure))
+        print_message("the capture is kept in %s", name);
+    else
+        print_message("the capture could not be kept anywhere: %s", failure.what.c_str());
+}
+
 }  // namespace
 
-int run_capture_command(const capture_options& o, const capture_header& h) {
+int run_capture_command(const capture_options& o, const capture_header& h, capture_outputs& outputs) {
     port_choice port;
     parse_port_option(o.port, port);
+
+    // Every file is checked before the port is touched: a capture can take hours of waiting.
+    if (const int refused = check_outputs(outputs.files, nullptr)) return refused;
+    output_plan trace;
+    const bool tracing = plan_trace(o.trace, trace);
+    if (tracing) {
+        for (const output_request& out : outputs.files) {
+            if (is_same_output(trace, out.plan)) {
+                print_message("--trace and -o %s name the same file; the trace needs one of its own", out.name.c_str());
+                return EXIT_USAGE;
+            }
+        }
+    }
 
     // The record starts as the window's does; the header then takes the settings.
     clear_channels();
@@ -283,24 +367,33 @@ int run_capture_command(const capture_options& o, const capture_header& h) {
     r.sample_rate_index = h.sample_rate_index;
     r.capture_mode = h.capture_mode;
 
-    open_port(port, o.trace);
+    // Ctrl+C is answered from here on, also while the port is claimed.
+    phase.store(PHASE_CLAIMING);
+    install_interrupt_handlers(on_interrupt);
+    open_port(port, tracing ? &trace : nullptr, o.port_wait);
     // The port must read its data lines, as at the window's start.
     set_port_address(port.base, false);
     const bool bidirectional = check_bidirectional();
     check_port_failures();
-    if (!bidirectional) error_handler(10, "Main", "");
+    if (!bidirectional)
+        error_handler(10, "check_bidirectional",
+                      (o.port + ": the port reads back its own latch; set it to a bidirectional mode (PS/2, EPP or "
+                                "ECP) in the BIOS set-up")
+                          .c_str());
 
     services.show = !o.quiet;
     services.live = isatty(STDERR_FILENO) == 1;
-    services.timeout = o.timeout;
+    // A capture with no trigger has nothing to wait for.
+    services.timeout = h.trigger_source == TRIGGER_NONE ? 0 : o.timeout;
+    services.fill_seconds = samples_in_mode(h.capture_mode) / sample_rate_hz(h.capture_mode, h.sample_rate_index);
     services.start = steady::now();
     set_capture_services(&services);
     cancel_requested.store(0);
     phase.store(PHASE_WAITING);
-    install_signal_handlers(true);
+    if (interrupted_by != 0) request_cancel();
 
     const int warnings_before = warnings_reported();
-    const bool completed = !interrupted && run_capture();
+    const bool completed = !cancel_requested.load() && run_capture();
     services.end_line();
     phase.store(PHASE_SAVING);
     check_port_failures();
@@ -315,19 +408,40 @@ int run_capture_command(const capture_options& o, const capture_header& h) {
             status = EXIT_INTERRUPTED;
         }
     } else if (warnings_reported() != warnings_before) {
-        print_message("the capture downloaded no samples; nothing written to %s", o.output.c_str());
+        print_message("the capture downloaded no samples; nothing written");
         status = EXIT_WARNING;
     }
-    close_port();
+    const bool traced = close_port();
     if (status == EXIT_SUCCESS_STATUS) {
-        save_dso_structure(o.output.c_str());  // a failure ends the program with status 5
-        if (!o.quiet) {
-            const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
-            std::fprintf(stderr, "Captured %d samples (%s, %g MHz) in %.1f s: %s\n", samples_in_mode(r.capture_mode),
-                         capture_mode_title(r.capture_mode), rate / 1e6, services.elapsed(), o.output.c_str());
+        output_content content;
+        whole_capture(content);
+        content.width = outputs.width;
+        content.height = outputs.height;
+        // Pictures show the whole capture as the window does after a capture.
+        reset_view_range();
+        set_display_defaults();
+        bool failed = false, kept = false;
+        std::string written;
+        for (const output_request& out : outputs.files) {
+            file_failure failure;
+            if (write_capture_output(out, content, failure)) {
+                kept = kept || out.format == output_format::dso;
+                written += (written.empty() ? "" : ", ") + out.plan.name;
+            } else {
+                print_report_line(failure.code, format_of(out.format).routine, failure.what);
+                failed = true;
+            }
         }
+        if (failed && !kept) keep_rescue_copy();
+        if (!o.quiet && !written.empty()) {
+            const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+            std::fprintf(stderr, "Captured %s (%s, %g MHz) in %.1f s: %s\n",
+                         count_of(samples_in_mode(r.capture_mode), "sample").c_str(),
+                         capture_mode_title(r.capture_mode), rate / 1e6, services.elapsed(), written.c_str());
+        }
+        if (failed) status = EXIT_FILE;
     }
-    install_signal_handlers(false);
+    if (!traced && (status == EXIT_SUCCESS_STATUS || status == EXIT_WARNING)) status = EXIT_FILE;
     set_capture_services(nullptr);
     return status;
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "cli/outputs.h"
 
 struct capture_options {
     std::string mode = "dual";
@@ -14,10 +17,13 @@ struct capture_options {
     std::string pattern = "0";
     std::string edge = "rising";
     int32_t pretrigger = 0;
-    std::string output;
+    std::vector<std::string> outputs;  // each -o
+    std::string format;                // empty: by each name's extension, .dso by default
+    std::string size = "800x600";      // pictures
     std::string port = "sim";
     std::string trace;
-    double timeout = 0;  // seconds; 0: wait for the trigger as long as it takes
+    double port_wait = 10;  // seconds a port held by another program is waited for
+    double timeout = 0;     // seconds; 0: wait for the trigger as long as it takes
     bool quiet = false;
 };
 
@@ -38,11 +44,23 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& options);
 // does not have...) throw CLI::ValidationError naming the option and what it accepts.
 capture_header capture_header_from_options(const CLI::App& command, const capture_options& options);
 
+// The files the options ask for, each with its format (the name's extension, --format, or
+// .dso), and the picture size; throws CLI::ValidationError for a name and a --format at
+// odds, a wav file of 16 Bit Logic, a size no picture can have.
+struct capture_outputs {
+    std::vector<output_request> files;
+    int32_t width = 800;
+    int32_t height = 600;
+};
+capture_outputs capture_outputs_from_options(const CLI::App& command, const capture_options& options,
+                                             const capture_header& header);
+
 // The rate index for a --rate text in a mode: an index 0..5, or a rate as the settings dialog
 // lists it ("50MHz", "12.5 MHz", "6.3MHz" or "6.25MHz", "1562.5kHz"; Single Channel lists the
 // trace rate, twice the converters'). -1 when the mode has no such rate.
 int rate_index_from_text(const std::string& text, int8_t mode);
 
-// Runs one capture with the header on the port of the options and writes the file. Returns
-// the exit status; the program's own fatal errors end the process with their level.
-int run_capture_command(const capture_options& options, const capture_header& header);
+// Runs one capture with the header on the port of the options and writes the files. Every
+// output is checked before the port is touched. Returns the exit status; the program's own
+// fatal errors end the process with their level.
+int run_capture_command(const capture_options& options, const capture_header& header, capture_outputs& outputs);

@@ -1,16 +1,18 @@
 #include "cli/cli_common.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/error_handler.h"
 #include "app/error_presentation.h"
-#include "capture/dso_file.h"
 #include "capture/dso_structure.h"
 #include "hardware/port.h"
 #include "hardware/port_bus_linux.h"
@@ -19,13 +21,31 @@
 
 namespace {
 
+// The table's text, except where it names Windows: on Linux a code 13 is a port that failed.
+std::string report_text(const error_entry* entry, int32_t code) {
+    if (entry == nullptr) return "Unidentified error code " + std::to_string(code);
+    if (entry->code == 13) return "Parallel port access failed";
+    return entry->text;
+}
+
+const error_entry* entry_for(int32_t code) {
+    for (const error_entry& entry : error_table)
+        if (entry.code == code) return &entry;
+    return nullptr;
+}
+
 struct terminal_presentation final : error_presentation {
     int warnings = 0;
     void show_box(const char* caption, const char* text, box_icon icon) override {
         if (icon == box_icon::warning) ++warnings;
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n%s\n", PROGRAM_NAME, caption, text);
+        std::fprintf(stderr, "%s: %s: %s\n", PROGRAM_NAME, caption, text);
         std::fflush(stderr);
+    }
+    void show_report(int32_t code, int32_t, const char* function_name, const char* additional_info, const char*,
+                     const char*, box_icon icon) override {
+        if (icon == box_icon::warning) ++warnings;
+        print_report_line(code, function_name, additional_info);
     }
     void post_quit() override {}
 };
@@ -38,6 +58,19 @@ void install_cli_error_presentation() { set_error_presentation(&presentation); }
 
 int warnings_reported() { return presentation.warnings; }
 
+void print_report_line(int32_t code, const char* function_name, const std::string& additional_info) {
+    const error_entry* entry = entry_for(code);
+    const int32_t level = entry != nullptr ? entry->level : 20;
+    std::string line = std::string(PROGRAM_NAME) + ": " + report_text(entry, code) + " (error " +
+                       std::to_string(code) + ", level " + std::to_string(level);
+    if (function_name != nullptr && *function_name != '\0') line += std::string(", ") + function_name;
+    line += ")";
+    if (!additional_info.empty()) line += ": " + additional_info;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
 void print_message(const char* format, ...) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: ", PROGRAM_NAME);
@@ -49,36 +82,73 @@ void print_message(const char* format, ...) {
     std::fflush(stderr);
 }
 
-void load_capture(const std::string& path) {
-    char info[600];
-    const char* name = path.c_str();
-    struct stat file;
-    if (stat(name, &file) != 0) {
-        std::snprintf(info, sizeof info, "%s: %s", name, std::strerror(errno));
-        error_handler(9, "load_dso_structure", info);
-        return;
+void open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
     }
-    if (S_ISDIR(file.st_mode)) {
-        std::snprintf(info, sizeof info, "%s is a directory, not a .dso capture file", name);
-        error_handler(9, "load_dso_structure", info);
-        return;
-    }
-    if (!S_ISREG(file.st_mode)) {
-        std::snprintf(info, sizeof info, "%s is not a regular file, not a .dso capture file", name);
-        error_handler(9, "load_dso_structure", info);
-        return;
-    }
-    if (static_cast<uint64_t>(file.st_size) < DSO_IMAGE_SIZE) {
-        std::snprintf(info, sizeof info, "%s holds %lld bytes; a .dso capture file holds %zu", name,
-                      static_cast<long long>(file.st_size), DSO_IMAGE_SIZE);
-        error_handler(8, "load_dso_structure", info);
-        return;
-    }
-    if (static_cast<uint64_t>(file.st_size) > DSO_IMAGE_SIZE)
-        print_message("note: %s holds %lld bytes; only its first %zu are the capture", name,
-                      static_cast<long long>(file.st_size), DSO_IMAGE_SIZE);
-    load_dso_structure(name);
 }
+
+// ---- Reading a capture ----
+
+std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+void load_capture(const std::string& path, struct stat& input) {
+    const std::string name = input_name(path);
+    const auto fail = [&](int code, const std::string& why) { error_handler(code, "load_dso_structure", (name + ": " + why).c_str()); };
+    const bool standard_input = path == "-";
+    const int fd = standard_input ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail(9, std::strerror(errno));
+    if (fstat(fd, &input) != 0) return fail(9, std::strerror(errno));
+    if (S_ISDIR(input.st_mode)) return fail(9, std::string(std::strerror(EISDIR)) + " (not a .dso capture file)");
+    if (S_ISREG(input.st_mode) && !standard_input && static_cast<uint64_t>(input.st_size) < DSO_IMAGE_SIZE)
+        return fail(8, "holds " + count_of(input.st_size, "byte") + "; a .dso capture file holds " +
+                           std::to_string(DSO_IMAGE_SIZE));
+
+    char* into = reinterpret_cast<char*>(&dso_structure);
+    std::size_t got = 0;
+    while (got < DSO_IMAGE_SIZE) {
+        const ssize_t n = read(fd, into + got, DSO_IMAGE_SIZE - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(8, std::strerror(errno));
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got < DSO_IMAGE_SIZE)
+        return fail(8, "holds " + count_of(static_cast<long long>(got), "byte") + "; a .dso capture file holds " +
+                           std::to_string(DSO_IMAGE_SIZE));
+    char more;
+    ssize_t extra;
+    do extra = read(fd, &more, 1);
+    while (extra < 0 && errno == EINTR);
+    if (extra > 0)
+        print_message("note: %s holds more than %zu bytes; only the first %zu are the capture", name.c_str(),
+                      DSO_IMAGE_SIZE, DSO_IMAGE_SIZE);
+    if (!standard_input) close(fd);
+}
+
+std::string header_damage(const dso_record& r) {
+    std::string damage;
+    const auto add = [&](const std::string& what) { damage += (damage.empty() ? "" : ", ") + what; };
+    if (r.capture_mode < MODE_DUAL || r.capture_mode > MODE_MIXED) add("mode " + std::to_string(r.capture_mode));
+    if (r.sample_rate_index < -1 || r.sample_rate_index > 5) add("rate index " + std::to_string(r.sample_rate_index));
+    if (r.trigger_source < TRIGGER_EXTERNAL || r.trigger_source > TRIGGER_NONE)
+        add("trigger source " + std::to_string(r.trigger_source));
+    if (r.trigger_edge != 0 && r.trigger_edge != 1) add("edge " + std::to_string(r.trigger_edge));
+    if (r.pretrigger < 0 || r.pretrigger > 0x5FFFF) add("pre-trigger " + std::to_string(r.pretrigger));
+    return damage;
+}
+
+void print_header_damage(const std::string& path, const std::string& damage) {
+    print_message("%s: not a capture this program wrote, or a damaged one: %s", input_name(path).c_str(),
+                  damage.c_str());
+}
+
+// ---- Names and texts ----
 
 const std::vector<std::string> MODE_OPTION_NAMES = {"dual", "single", "logic16", "mixed"};
 
@@ -89,7 +159,7 @@ const char* mode_option_name(int8_t mode) {
 
 int8_t mode_from_option_name(const std::string& name) {
     for (size_t i = 0; i < MODE_OPTION_NAMES.size(); ++i)
-        if (MODE_OPTION_NAMES[i] == name) return static_cast<int8_t>(i);
+        if (MODE_OPTION_NAMES[i] == lower_case(name)) return static_cast<int8_t>(i);
     return -1;
 }
 
@@ -112,6 +182,10 @@ std::string lower_case(const std::string& text) {
 bool ends_with_ignoring_case(const std::string& text, const char* end) {
     const size_t n = std::strlen(end);
     return text.size() >= n && lower_case(text.substr(text.size() - n)) == lower_case(end);
+}
+
+std::string count_of(long long n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 bool parse_hex_value(const std::string& text, uint32_t limit, uint32_t& value) {
@@ -151,12 +225,84 @@ bool parse_sample_range(const std::string& text, int64_t& first, int64_t& last) 
            read_sample_number(text, i, last) && i == text.size();
 }
 
+std::string range_not_a_range(const std::string& text) {
+    return "'" + text + "' is not FIRST:LAST, two sample numbers such as 1000:5000";
+}
+
+std::string range_shows_nothing(const std::string& text, int32_t last_index) {
+    return "'" + text + "' leaves no two samples of this capture's 0.." + std::to_string(last_index) +
+           ": FIRST must lie below LAST once both are brought within it";
+}
+
+CLI::Validator whole_number(long long min, long long max) {
+    const std::string range = std::to_string(min) + ".." + std::to_string(max);
+    return CLI::Validator(
+        [min, max, range](std::string& text) {
+            size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+            if (i == text.size() || text.find_first_not_of("0123456789", i) != std::string::npos)
+                return "'" + text + "' is not a whole number; give one in " + range;
+            errno = 0;
+            const long long value = std::strtoll(text.c_str(), nullptr, 10);
+            if (errno == ERANGE || value < min || value > max) return "'" + text + "' is not in " + range;
+            return std::string();
+        },
+        range);
+}
+
+CLI::Validator seconds_value(bool zero_allowed) {
+    return CLI::Validator(
+        [zero_allowed](std::string& text) {
+            char* end = nullptr;
+            const double seconds = std::strtod(text.c_str(), &end);
+            const bool number = !text.empty() && end != text.c_str() && *end == '\0' && !std::isnan(seconds);
+            if (!number || seconds < 0 || (seconds == 0 && !zero_allowed))
+                return "'" + text + "' is not a number of seconds" + (zero_allowed ? " (0 or more)" : " above 0");
+            return std::string();
+        },
+        "SECONDS");
+}
+
+void refuse_empty_values(const CLI::App& command) {
+    for (const CLI::Option* option : command.get_options()) {
+        if (option->count() == 0 || option->get_type_size() == 0) continue;  // not given, or a flag
+        for (const std::string& value : option->results())
+            if (value.empty())
+                throw CLI::ValidationError(option->get_name(), "takes a value, and an empty one is none");
+    }
+}
+
+// ---- Signals ----
+
+volatile sig_atomic_t interrupted_by = 0;
+
+namespace {
+
+void (*interrupt_hook)(int) = nullptr;
+
+void on_interrupt(int signal_number) {
+    interrupted_by = signal_number;
+    if (interrupt_hook != nullptr) interrupt_hook(signal_number);
+}
+
+}  // namespace
+
+void install_interrupt_handlers(void (*hook)(int)) {
+    interrupt_hook = hook;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: a signal ends a sleep or a wait for the port at once
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+// ---- The port ----
+
 const char PORT_OPTION_HELP[] =
     "The port: sim (the simulated device, default), a ppdev device such as /dev/parport0 (a "
     "user in the lp group), or 0x378, 0x278, 0x3BC (raw port I/O, root)";
 
 bool parse_port_option(const std::string& text, port_choice& port) {
-    if (text == "sim") {
+    if (lower_case(text) == "sim") {
         port = {port_choice::simulated, "", simulated_device::BASE_ADDRESS};
         return true;
     }
@@ -178,6 +324,13 @@ bool parse_port_option(const std::string& text, port_choice& port) {
     return false;
 }
 
+bool plan_trace(const std::string& trace_path, output_plan& plan) {
+    if (trace_path.empty()) return false;
+    file_failure failure;
+    if (!plan_output(trace_path, plan, failure)) error_handler(failure.code, "port_trace", failure.what.c_str());
+    return true;
+}
+
 namespace {
 
 simulated_device device;  // both sample memories: static storage
@@ -185,23 +338,39 @@ std::optional<ppdev_port_bus> ppdev_bus;
 std::optional<raw_port_bus> raw_bus;
 int ppdev_fd = -1;
 std::optional<tracing_port_bus> trace_bus;
+output_file trace_out;
 std::FILE* trace_file = nullptr;
-std::string trace_name;
-char trace_buffer[1 << 16];
+
+void say_port_held(const char* path, void*) {
+    print_message("waiting for %s, held by another program (Ctrl+C ends the wait)", path);
+}
 
 }  // namespace
 
 void set_simulated_instant(bool instant) { device.set_instant(instant); }
 
-void open_port(const port_choice& port, const std::string& trace_path) {
+void open_port(const port_choice& port, const output_plan* trace, double wait_seconds) {
     char message[512];
     port_bus* bus = nullptr;
     switch (port.kind) {
     case port_choice::simulated:
         bus = &device;
         break;
-    case port_choice::ppdev:
-        ppdev_fd = open_ppdev(port.path.c_str(), system_port_request, message, sizeof message);
+    case port_choice::ppdev: {
+        port_wait wait;
+        wait.bound_seconds = wait_seconds;
+        wait.interrupted = &interrupted_by;
+        wait.notice = say_port_held;
+        port_open_result result = port_open_result::failed;
+        ppdev_fd = open_ppdev(port.path.c_str(), system_port_request, wait, result, message, sizeof message);
+        if (result == port_open_result::busy) {
+            print_message("%s", message);
+            std::exit(EXIT_PORT_BUSY);
+        }
+        if (result == port_open_result::interrupted) {
+            print_message("%s", message);
+            std::exit(EXIT_INTERRUPTED);
+        }
         if (ppdev_fd < 0) {
             error_handler(13, "open_port", message);
             return;
@@ -209,6 +378,7 @@ void open_port(const port_choice& port, const std::string& trace_path) {
         ppdev_bus.emplace(ppdev_fd, port.base, system_port_request);
         bus = &*ppdev_bus;
         break;
+    }
     case port_choice::raw: {
         raw_port_functions functions = system_raw_port_functions();
         if (!open_raw_port(port.base, functions, message, sizeof message)) {
@@ -221,16 +391,14 @@ void open_port(const port_choice& port, const std::string& trace_path) {
     }
     }
     port_address = port.base;
-    if (!trace_path.empty()) {
-        trace_name = trace_path == "-" ? "standard output" : trace_path;
-        trace_file = trace_path == "-" ? stdout : std::fopen(trace_path.c_str(), "w");
-        if (trace_file == nullptr) {
-            char info[600];
-            std::snprintf(info, sizeof info, "%s: %s", trace_path.c_str(), std::strerror(errno));
-            error_handler(9, "open_trace", info);
+    if (trace != nullptr) {
+        file_failure failure;
+        if (!open_output(*trace, trace_out, false, failure)) {
+            close_port();
+            error_handler(failure.code, "port_trace", failure.what.c_str());
             return;
         }
-        std::setvbuf(trace_file, trace_buffer, _IOFBF, sizeof trace_buffer);
+        trace_file = output_stream(trace_out);
         trace_bus.emplace(*bus, port.base, trace_file);
         bus = &*trace_bus;
     }
@@ -245,15 +413,15 @@ void check_port_failures() {
     error_handler(13, "port_bus", info);
 }
 
-void close_port() {
+bool close_port() {
     set_port_bus(nullptr);
+    bool written = true;
     if (trace_file != nullptr) {
-        bool written = trace_bus->ok();
-        written = std::fflush(trace_file) == 0 && written;
-        if (trace_file != stdout) written = std::fclose(trace_file) == 0 && written;
-        if (!written) print_message("the trace could not be written completely to %s", trace_name.c_str());
         trace_file = nullptr;
         trace_bus.reset();
+        file_failure failure;
+        written = commit_output(trace_out, failure);
+        if (!written) print_report_line(failure.code, "port_trace", failure.what + "; the trace is not complete");
     }
     if (ppdev_fd >= 0) {
         close_ppdev(ppdev_fd, system_port_request);
@@ -261,9 +429,10 @@ void close_port() {
         ppdev_bus.reset();
     }
     raw_bus.reset();
+    return written;
 }
 
-void add_port_options(CLI::App& command, std::string& port, std::string& trace) {
+void add_port_options(CLI::App& command, std::string& port, std::string& trace, double& port_wait) {
     command.add_option("--port", port, PORT_OPTION_HELP)
         ->default_val("sim")
         ->check(CLI::Validator(
@@ -274,6 +443,11 @@ void add_port_options(CLI::App& command, std::string& port, std::string& trace) 
                                     "or one of 0x378, 0x278, 0x3BC";
             },
             "sim|/dev/parportN|0x378|0x278|0x3BC"));
+    command.add_option("--port-wait", port_wait,
+                       "How long to wait for a ppdev port that another program holds (exit status 75 after it)")
+        ->check(seconds_value(true))
+        ->type_name("SECONDS")
+        ->capture_default_str();
     command.add_option("--trace", trace,
                        "Write every port access as a line (address, in/out, value, what it is for) to "
                        "FILE, or to standard output with -")

@@ -1,15 +1,15 @@
 // korvane-cli export: a capture in the formats other tools read: CSV (the window's export),
-// VCD (sigrok-cli, PulseView, GTKWave), WAV (audio and analysis tools) and sigrok sessions.
+// VCD (GTKWave, sigrok-cli, PulseView), WAV (audio and analysis tools) and sigrok sessions.
 #pragma once
 #include <CLI/CLI.hpp>
 
 #include <string>
 
-enum class export_format { csv, vcd, wav, sr };
+#include "cli/outputs.h"
 
 struct export_options {
-    std::string file;
-    std::string output;    // "-": standard output (CSV and VCD)
+    std::string file;      // "-": standard input
+    std::string output;    // "-": standard output
     std::string format;    // empty: from the output name
     std::string channels;  // empty: every channel of the mode
     std::string range;     // empty: the whole capture; "FIRST:LAST"
@@ -20,7 +20,7 @@ CLI::App* add_export_command(CLI::App& app, export_options& options);
 // What the command line asks for, checked before any file is read. Throws
 // CLI::ValidationError naming the option and what it accepts.
 struct export_request {
-    export_format format;
+    output_format format;
     bool ranged;
     int64_t first;
     int64_t last;

@@ -4,7 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -40,6 +42,35 @@ std::string si(double value, const char* unit, bool exact = false) {
         }
     }
     return "0 " + std::string(unit);
+}
+
+// A name as JSON holds it: valid UTF-8 as it is, every byte that is not part of a UTF-8
+// sequence written as the four characters \xHH, so that the document stays valid.
+std::string valid_text(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+        if (valid && length > 1) {
+            // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+            uint32_t code = c & (0x7F >> length);
+            for (size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+            valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        }
+        if (valid) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+            ++i;
+        }
+    }
+    return out;
 }
 
 std::string signed_number(double value, int decimals) {
@@ -100,7 +131,7 @@ json periodic_json(const periodic_figures& p, double rate) {
 
 json info_json(const std::string& path, const dso_record& r, double rate) {
     json j;
-    j["file"] = path;
+    j["file"] = valid_text(input_name(path));
     j["capture_mode"] = r.capture_mode;
     j["mode"] = mode_option_name(r.capture_mode) ? json(mode_option_name(r.capture_mode)) : json(nullptr);
     j["mode_title"] = capture_mode_title(r.capture_mode) ? json(capture_mode_title(r.capture_mode)) : json(nullptr);
@@ -117,7 +148,9 @@ json info_json(const std::string& path, const dso_record& r, double rate) {
     t["trigger_value"] = r.trigger_value;
     t["level"] = is_level_trigger(r.capture_mode, r.trigger_source) ? json(r.trigger_value - TRIGGER_LEVEL_OFFSET) : json(nullptr);
     t["pattern"] = is_pattern_trigger(r.capture_mode, r.trigger_source) ? json(pattern_of(r)) : json(nullptr);
-    t["edge"] = r.trigger_edge != 0 ? "falling" : "rising";
+    // A pattern trigger and a capture without a trigger have no edge.
+    const bool has_edge = !is_pattern_trigger(r.capture_mode, r.trigger_source) && r.trigger_source != TRIGGER_NONE;
+    t["edge"] = has_edge ? json(r.trigger_edge != 0 ? "falling" : "rising") : json(nullptr);
     t["trigger_edge"] = r.trigger_edge;
     j["trigger"] = t;
 
@@ -170,7 +203,7 @@ std::string periodic_words(const periodic_figures& p, double rate) {
 }
 
 void print_text(const std::string& path, const dso_record& r, double rate) {
-    std::printf("File         %s\n", path.c_str());
+    std::printf("File         %s\n", input_name(path).c_str());
     if (capture_mode_title(r.capture_mode))
         std::printf("Mode         %s\n", capture_mode_title(r.capture_mode));
     else
@@ -179,15 +212,19 @@ void print_text(const std::string& path, const dso_record& r, double rate) {
         std::printf("Sample rate  %s, %s per sample\n", si(rate, "Hz", true).c_str(), si(1.0 / rate, "s", true).c_str());
         std::printf("Samples      %d, %s\n", measured.samples, si(measured.samples / rate, "s", true).c_str());
     } else {
-        std::printf("Sample rate  index %d, not one of the six rates: times and frequencies unknown\n",
-                    r.sample_rate_index);
+        if (r.sample_rate_index >= 0 && r.sample_rate_index <= 5)
+            std::printf("Sample rate  index %d, unknown in an unknown mode: times and frequencies unknown\n",
+                        r.sample_rate_index);
+        else
+            std::printf("Sample rate  index %d, not one of the six rates: times and frequencies unknown\n",
+                        r.sample_rate_index);
         std::printf("Samples      %d\n", measured.samples);
     }
     std::printf("Trigger      %s\n", trigger_words(r).c_str());
     if (rate > 0)
-        std::printf("Pre-trigger  %d samples, %s\n", r.pretrigger, si(r.pretrigger / rate, "s", true).c_str());
+        std::printf("Pre-trigger  %s, %s\n", count_of(r.pretrigger, "sample").c_str(), si(r.pretrigger / rate, "s", true).c_str());
     else
-        std::printf("Pre-trigger  %d samples\n", r.pretrigger);
+        std::printf("Pre-trigger  %s\n", count_of(r.pretrigger, "sample").c_str());
 
     for (int c = 0; c < measured.analogue_channels; ++c) {
         const analogue_figures& a = measured.analogue[c];
@@ -214,23 +251,34 @@ void print_text(const std::string& path, const dso_record& r, double rate) {
 CLI::App* add_info_command(CLI::App& app, info_options& o) {
     CLI::App* c = app.add_subcommand("info", "Show a capture's settings in words and measure its channels: levels, "
                                              "frequency, period, duty cycle and edges");
-    c->add_option("file", o.file, "The .dso capture file")->required()->type_name("FILE.dso");
+    c->add_option("file", o.file, "The .dso capture file, or - for standard input")->required()->type_name("FILE.dso");
     c->add_flag("--json", o.json, "Print everything as one JSON object");
+    c->footer("Exit status: 0 shown; 1 shown as far as it can be: the header is damaged (a capture this program "
+              "never wrote); 5 a file that cannot be read, or standard output that cannot be written.\n");
     return c;
 }
 
 int run_info_command(const info_options& o) {
-    load_capture(o.file);
+    struct stat input;
+    load_capture(o.file, input);
     const dso_record& r = dso_structure;
+    const std::string damage = header_damage(r);
     measure_capture(r, measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
-    if (o.json)
-        std::printf("%s\n", info_json(o.file, r, rate).dump(2).c_str());
-    else
+    if (o.json) {
+        json j = info_json(o.file, r, rate);
+        j["damage"] = damage.empty() ? json(nullptr) : json(damage);
+        std::printf("%s\n", j.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    } else {
         print_text(o.file, r, rate);
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        print_message("could not write to standard output");
-        return 5;
+        print_report_line(7, "info", std::string("standard output: ") + std::strerror(errno));
+        return EXIT_FILE;
+    }
+    if (!damage.empty()) {
+        print_header_damage(o.file, damage);
+        return EXIT_WARNING;
     }
     return EXIT_SUCCESS_STATUS;
 }

@@ -1,6 +1,8 @@
 #include "cli/io_command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/cli_common.h"
 #include "hardware/capture_sequence.h"
@@ -26,7 +28,7 @@ CLI::App* add_io_command(CLI::App& app, io_options& o) {
         "io", "Read the port's data, status and control registers, or first write one of them, set a hardware "
               "register, set the internal control register or reset the read-out (the Hardware IO dialog). "
               "Values are hexadecimal; the three registers are read back after every change");
-    add_port_options(*c, o.port, o.trace);
+    add_port_options(*c, o.port, o.trace, o.port_wait);
     CLI::Option* data = c->add_option("--data", o.data, "Write the data register")->type_name("HEX");
     CLI::Option* control =
         c->add_option("--control", o.control, "Write the control register (pin levels)")->type_name("HEX");
@@ -42,6 +44,9 @@ CLI::App* add_io_command(CLI::App& app, io_options& o) {
     for (CLI::Option* a : actions)
         for (CLI::Option* b : actions)
             if (a != b) a->excludes(b);
+    c->footer("Exit status: 0 done; 2 a bad command line; 5 the trace could not be written; 10 the port could not "
+              "be opened or failed; 75 the port stayed held by another program; 130 interrupted while waiting for "
+              "the port.\n");
     return c;
 }
 
@@ -59,7 +64,10 @@ io_action io_action_from_options(const io_options& o) {
 int run_io_command(const io_options& o, const io_action& a) {
     port_choice port;
     parse_port_option(o.port, port);
-    open_port(port, o.trace);
+    output_plan trace;
+    const bool tracing = plan_trace(o.trace, trace);
+    install_interrupt_handlers(nullptr);
+    open_port(port, tracing ? &trace : nullptr, o.port_wait);
     switch (a.kind) {
     case io_action::read: break;
     case io_action::write_data: write_data(a.value); break;
@@ -72,7 +80,12 @@ int run_io_command(const io_options& o, const io_action& a) {
     const unsigned status = read_status();
     const unsigned control = read_control();
     check_port_failures();
-    close_port();
+    const bool traced = close_port();
+    // A trace on standard output comes first, the registers after it.
     std::printf("data     0x%x\nstatus   0x%x\ncontrol  0x%x\n", data, status, control);
-    return std::fflush(stdout) == 0 ? 0 : 5;
+    if (std::fflush(stdout) != 0) {
+        print_report_line(7, "io", std::string("standard output: ") + std::strerror(errno));
+        return EXIT_FILE;
+    }
+    return traced ? EXIT_SUCCESS_STATUS : EXIT_FILE;
 }

@@ -7,6 +7,7 @@
 struct io_options {
     std::string port = "sim";
     std::string trace;
+    double port_wait = 10;
     std::string data;      // write the data register
     std::string control;   // write the control register (pin levels, as the dialog shows it)
     std::string reg;       // set a hardware register...

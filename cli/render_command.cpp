@@ -11,9 +11,9 @@
 
 #include "app/error_handler.h"
 #include "capture/dso_structure.h"
-#include "capture/replacement_file.h"
 #include "cli/cairo_canvas.h"
 #include "cli/cli_common.h"
+#include "cli/outputs.h"
 #include "display/paint.h"
 #include "display/view_range.h"
 
@@ -23,10 +23,7 @@ namespace {
 constexpr uint64_t PICTURE_MEMORY_CEILING = uint64_t{512} << 20;
 constexpr uint64_t BYTES_PER_PIXEL = 4;
 
-const struct {
-    const char* extension;
-    picture_format format;
-} EXTENSIONS[] = {{".png", picture_format::png}, {".svg", picture_format::svg}, {".pdf", picture_format::pdf}};
+const std::vector<output_format> PICTURE_FORMATS = {output_format::png, output_format::svg, output_format::pdf};
 
 // Reads an unsigned decimal number from text at i, saturated to 32 bits; false when no
 // digit follows.
@@ -43,14 +40,6 @@ int32_t saturated(int64_t v) { return static_cast<int32_t>(v < INT32_MIN ? INT32
 
 std::string mebibytes(uint64_t bytes) { return std::to_string((bytes + (uint64_t{1} << 20) - 1) >> 20) + " MiB"; }
 
-// cairo hands the picture over in pieces; the stream gathers them.
-cairo_status_t write_picture_bytes(void* closure, const unsigned char* data, unsigned int length) {
-    return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                                     : CAIRO_STATUS_WRITE_ERROR;
-}
-
-char stream_buffer[1 << 16];
-
 // The memory a PNG picture may take while it is drawn: half the machine's, at most the ceiling.
 uint64_t picture_memory_limit() {
     const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
@@ -64,7 +53,7 @@ uint64_t picture_memory_limit() {
 CLI::App* add_render_command(CLI::App& app, render_options& o) {
     CLI::App* c = app.add_subcommand("render", "Draw a capture as the window shows it, into a picture: PNG, or SVG "
                                                "and PDF as vector files");
-    c->add_option("file", o.file, "The .dso capture file")->required()->type_name("FILE.dso");
+    c->add_option("file", o.file, "The .dso capture file, or - for standard input")->required()->type_name("FILE.dso");
     c->add_option("-o,--output", o.output, "The picture to write; its name ends in .png, .svg or .pdf")
         ->required()
         ->type_name("OUT");
@@ -80,52 +69,44 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
     c->add_flag("--time-axis", o.time_axis, "Times instead of sample numbers on the x axis");
     c->add_flag("--no-pretrigger-marker", o.no_pretrigger_marker, "Leave out the green pre-trigger marker");
     c->add_flag("--no-trigger-level", o.no_trigger_level, "Leave out the green trigger-level line");
-    c->footer("Exit status: 0 written; 2 a bad command line; 5 a file that could not be read or written. The "
-              "picture is written completely or not at all.\n");
+    c->footer("Exit status: 0 written; 1 nothing written: the capture's header is damaged; 2 a bad command line "
+              "(an output that is the input among them); 5 a file that could not be read or written. The picture is "
+              "written completely or not at all.\n");
     return c;
+}
+
+void parse_picture_size(const std::string& text, output_format format, int32_t& width, int32_t& height) {
+    size_t i = 0;
+    int64_t w = 0, h = 0;
+    if (!read_size(text, i, w) || i == text.size() || (text[i] != 'x' && text[i] != 'X') || !read_size(text, ++i, h) ||
+        i != text.size())
+        throw CLI::ValidationError("--size", "'" + text + "' is not a size; give WIDTHxHEIGHT in pixels, such as "
+                                                          "800x600");
+    if (w < MIN_PICTURE_WIDTH || h < MIN_PICTURE_HEIGHT)
+        throw CLI::ValidationError("--size", text + " is smaller than the window can be; at least " +
+                                                 std::to_string(MIN_PICTURE_WIDTH) + "x" +
+                                                 std::to_string(MIN_PICTURE_HEIGHT));
+    if (w > MAX_PICTURE_SIDE || h > MAX_PICTURE_SIDE)
+        throw CLI::ValidationError("--size", text + " is larger than a picture can be; at most " +
+                                                 std::to_string(MAX_PICTURE_SIDE) + " pixels a side");
+    const uint64_t bytes = static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * BYTES_PER_PIXEL;
+    if (format == output_format::png && bytes > picture_memory_limit())
+        throw CLI::ValidationError("--size", "a PNG picture of " + text + " takes " + mebibytes(bytes) +
+                                                 " of memory while it is drawn, more than the " +
+                                                 mebibytes(picture_memory_limit()) +
+                                                 " allowed here; choose a smaller size, or SVG or PDF");
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
 }
 
 render_settings render_settings_from_options(const render_options& o) {
     render_settings s{};
-    bool known = false;
-    for (const auto& e : EXTENSIONS) {
-        if (ends_with_ignoring_case(o.output, e.extension)) {
-            s.format = e.format;
-            known = true;
-        }
-    }
-    if (!known)
-        throw CLI::ValidationError("--output", "cannot tell the picture's format from the name '" + o.output +
-                                                   "'; end it in .png, .svg or .pdf");
-
-    size_t i = 0;
-    int64_t width = 0, height = 0;
-    if (!read_size(o.size, i, width) || i == o.size.size() || (o.size[i] != 'x' && o.size[i] != 'X') ||
-        !read_size(o.size, ++i, height) || i != o.size.size())
-        throw CLI::ValidationError("--size", "'" + o.size + "' is not a size; give WIDTHxHEIGHT in pixels, such as "
-                                                            "800x600");
-    if (width < MIN_PICTURE_WIDTH || height < MIN_PICTURE_HEIGHT)
-        throw CLI::ValidationError("--size", o.size + " is smaller than the window can be; at least " +
-                                                 std::to_string(MIN_PICTURE_WIDTH) + "x" +
-                                                 std::to_string(MIN_PICTURE_HEIGHT));
-    if (width > MAX_PICTURE_SIDE || height > MAX_PICTURE_SIDE)
-        throw CLI::ValidationError("--size", o.size + " is larger than a picture can be; at most " +
-                                                 std::to_string(MAX_PICTURE_SIDE) + " pixels a side");
-    const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * BYTES_PER_PIXEL;
-    if (s.format == picture_format::png && bytes > picture_memory_limit())
-        throw CLI::ValidationError("--size", "a PNG picture of " + o.size + " takes " + mebibytes(bytes) +
-                                                 " of memory while it is drawn, more than the " +
-                                                 mebibytes(picture_memory_limit()) +
-                                                 " allowed here; choose a smaller size, or SVG or PDF");
-    s.width = static_cast<int32_t>(width);
-    s.height = static_cast<int32_t>(height);
-
+    s.format = output_format_for(o.output, "", PICTURE_FORMATS, -1);
+    parse_picture_size(o.size, s.format, s.width, s.height);
     s.has_range = !o.range.empty();
     if (s.has_range) {
         int64_t first = 0, last = 0;
-        if (!parse_sample_range(o.range, first, last))
-            throw CLI::ValidationError("--range", "'" + o.range + "' is not a range; give FIRST:LAST in samples, "
-                                                                  "such as 1000:5000");
+        if (!parse_sample_range(o.range, first, last)) throw CLI::ValidationError("--range", range_not_a_range(o.range));
         s.first = saturated(first);
         s.last = saturated(last);
     }
@@ -164,16 +145,19 @@ bool render_picture(picture_format format, int32_t width, int32_t height, cairo_
 }
 
 int run_render_command(const render_options& o, const render_settings& s) {
-    load_capture(o.file);
+    struct stat input;
+    load_capture(o.file, input);
+    const std::string damage = header_damage(dso_structure);
+    if (!damage.empty()) {
+        print_header_damage(o.file, damage);
+        return EXIT_WARNING;
+    }
     // As the window: Open shows the whole capture of the file's mode, View Mode then reads the
     // samples under another mode and keeps the range, and View Range applies its rules.
     reset_view_range();
     if (s.mode >= 0) dso_structure.capture_mode = s.mode;
     if (s.has_range && set_view_range(s.first, s.last) == 0) {
-        const char* title = capture_mode_title(dso_structure.capture_mode);
-        print_message("--range: '%s' shows no samples: the first must lie below the last once both are brought "
-                      "within 0..%d%s%s",
-                      o.range.c_str(), last_sample_index(), title ? ", the samples of " : "", title ? title : "");
+        print_message("--range: %s", range_shows_nothing(o.range, last_sample_index()).c_str());
         return EXIT_USAGE;
     }
     set_display_defaults();
@@ -181,13 +165,12 @@ int run_render_command(const render_options& o, const render_settings& s) {
     display_preferences.show_pretrigger_position = o.no_pretrigger_marker ? 0 : 1;
     display_preferences.show_trigger_level = o.no_trigger_level ? 0 : 1;
 
-    const char* name = o.output.c_str();
-    const int code = replace_through_stream(name, stream_buffer, sizeof stream_buffer, [&](std::FILE* out) {
-        return render_picture(s.format, s.width, s.height, write_picture_bytes, out);
-    });
-    if (code != 0) {
-        error_handler(code, "render_picture", name);  // a file error ends the program with status 5
-        return 5;
-    }
+    std::vector<output_request> outputs = {{o.output, s.format, {}}};
+    if (const int refused = check_outputs(outputs, &input)) return refused;
+    output_content content;
+    content.width = s.width;
+    content.height = s.height;
+    file_failure failure;
+    if (!write_capture_output(outputs[0], content, failure)) report_file_failure(failure, "render_picture");
     return EXIT_SUCCESS_STATUS;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/outputs.h"
+
 enum class picture_format { png, svg, pdf };
 
 struct render_options {
@@ -27,7 +29,7 @@ constexpr int32_t MIN_PICTURE_HEIGHT = 400;
 constexpr int32_t MAX_PICTURE_SIDE = 32767;
 
 struct render_settings {
-    picture_format format;
+    output_format format;  // png, svg or pdf
     int32_t width;
     int32_t height;
     bool has_range;
@@ -37,6 +39,11 @@ struct render_settings {
 };
 
 CLI::App* add_render_command(CLI::App& app, render_options& options);
+
+// Reads --size WIDTHxHEIGHT for a picture of the format; throws CLI::ValidationError for a
+// text that is no size, a size below the window's minimum or beyond what the picture's
+// memory allows.
+void parse_picture_size(const std::string& text, output_format format, int32_t& width, int32_t& height);
 
 // The settings for the parsed options: the format from the output name, the size and the
 // range read. A size below the window's minimum or beyond what the picture's memory allows,
@@ -52,6 +59,6 @@ bool render_picture(picture_format format, int32_t width, int32_t height, cairo_
 
 // Loads the file, applies the mode, range and preferences as the window's commands do, and
 // writes the picture in place of the output file at once, or not at all. Returns the exit
-// status; a range the view range refuses is a bad command line (2); file failures end the
-// program with status 5.
+// status: 1 for a damaged header; a range the view range refuses, or an output that is the
+// input, is a bad command line (2); file failures end the program with status 5.
 int run_render_command(const render_options& options, const render_settings& settings);

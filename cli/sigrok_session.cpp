@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include "capture/replacement_file.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ constexpr std::size_t ARCHIVE_BLOCK_SIZE = 1 << 20;
 uint8_t archive_block[ARCHIVE_BLOCK_SIZE];
 
 struct archive_file {
-    replacement_file* file;
+    int fd;
     uint64_t block_offset;  // where archive_block[0] belongs in the file
     std::size_t buffered;   // bytes of archive_block still to be written there
     uint64_t length;        // bytes in the file so far
@@ -30,10 +29,14 @@ struct archive_file {
 
 bool flush_block(archive_file& a) {
     if (a.buffered == 0) return true;
-    if (lseek(a.file->fd, static_cast<off_t>(a.block_offset), SEEK_SET) < 0 ||
-        !write_replacement(*a.file, archive_block, a.buffered)) {
-        zip_error_set(&a.error, ZIP_ER_WRITE, errno != 0 ? errno : EIO);
-        return false;
+    for (std::size_t done = 0; done < a.buffered;) {
+        const ssize_t n = pwrite(a.fd, archive_block + done, a.buffered - done, static_cast<off_t>(a.block_offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            zip_error_set(&a.error, ZIP_ER_WRITE, n < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
     a.block_offset += a.buffered;
     a.buffered = 0;
@@ -41,8 +44,8 @@ bool flush_block(archive_file& a) {
     return true;
 }
 
-// The source behind the archive: an empty file to read (the new temporary file), written
-// from the start.
+// The source behind the archive: an empty file to read (the new file), written from the
+// start.
 zip_int64_t archive_callback(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     archive_file& a = *static_cast<archive_file*>(state);
     switch (cmd) {
@@ -224,7 +227,7 @@ bool add_entry(zip_t* archive, const char* name, zip_source_t* source) {
 
 }  // namespace
 
-bool write_sigrok_session(const char* path, const dso_record& record, const capture_channel* channels, int count,
+bool write_sigrok_session(int fd, const dso_record& record, const capture_channel* channels, int count,
                           int32_t first, int32_t last, char* message, std::size_t size) {
     const double rate = sample_rate_hz(record.capture_mode, record.sample_rate_index);
     if (rate <= 0) {
@@ -277,12 +280,7 @@ bool write_sigrok_session(const char* path, const dso_record& record, const capt
     make_float_bytes();
     analogue_file analogue[MAX_CAPTURE_CHANNELS];
 
-    replacement_file file;
-    if (!begin_replacement(file, path)) {
-        std::snprintf(message, size, "cannot create a file in its folder: %s", std::strerror(errno));
-        return false;
-    }
-    archive_file out{&file, 0, 0, 0, {}};
+    archive_file out{fd, 0, 0, 0, {}};
     zip_error_init(&out.error);
     zip_error_t error;
     zip_error_init(&error);
@@ -296,7 +294,6 @@ bool write_sigrok_session(const char* path, const dso_record& record, const capt
         std::snprintf(message, size, "cannot start the archive: %s", zip_error_strerror(&error));
         zip_error_fini(&error);
         zip_error_fini(&out.error);
-        abandon_replacement(file);
         return false;
     }
     zip_error_fini(&error);
@@ -317,13 +314,15 @@ bool write_sigrok_session(const char* path, const dso_record& record, const capt
     }
     if (ok && zip_close(archive) == 0) {
         zip_error_fini(&out.error);
-        if (commit_replacement(file)) return true;
-        std::snprintf(message, size, "cannot put the new file in place: %s", std::strerror(errno));
-        return false;
+        return true;
     }
-    std::snprintf(message, size, "cannot write the archive: %s", zip_strerror(archive));
+    // The system's reason, where a write failed, else libzip's.
+    const int system_error = zip_error_code_system(&out.error);
+    if (zip_error_code_zip(&out.error) == ZIP_ER_WRITE && system_error != 0)
+        std::snprintf(message, size, "%s", std::strerror(system_error));
+    else
+        std::snprintf(message, size, "the archive could not be made: %s", zip_strerror(archive));
     zip_discard(archive);
     zip_error_fini(&out.error);
-    abandon_replacement(file);
     return false;
 }

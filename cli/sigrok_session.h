@@ -9,7 +9,8 @@
 #include "capture/capture_channels.h"
 
 // Writes the channels (any subset of capture_channels' in its order) over samples
-// first..last (both included) of the record as a sigrok session file at path. false with
-// a message on failure; an existing file at path is then left as it was.
-bool write_sigrok_session(const char* path, const dso_record& record, const capture_channel* channels, int count,
+// first..last (both included) of the record as a sigrok session into fd, an empty file that
+// can be written at any offset. false with a message on failure (the system's reason where
+// a write failed).
+bool write_sigrok_session(int fd, const dso_record& record, const capture_channel* channels, int count,
                           int32_t first, int32_t last, char* message, std::size_t size);

@@ -1,13 +1,20 @@
 #include "hardware/port_bus_linux.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -25,7 +32,19 @@
 // - On the claim parport_pc loads the port's saved state: control 0x0C (with the
 //   interrupt-enable bit when the port has an interrupt line) and, on a port with an
 //   extended control register, 0x34 there: byte (PS/2) mode, in which the direction bit
-//   works. PPSETMODE touches no register: it sets the mode the driver's read() and write()
+//   works. To the capture hardware that control value is the strobe pin going high with code
+//   3 on pins 14, 16 and 17: a write of whatever the data latch holds (the claim leaves the
+//   latch alone) into REG_CONTROL, which can arm it and start sampling. Nothing can be sent
+//   before the claim, so a session leaves the lines at its release in the state whose
+//   restore is harmless: data lines driven with 0x00 (REG_CONTROL = 0 is the idle value a
+//   finished capture writes itself) and the control lines idle, strobe low and code 0, as
+//   every register access ends. The claim itself writes nothing.
+// - PPCLAIM sleeps, with no time limit, while another program holds the port. The sleep
+//   ends at a signal that reaches a handler: PPCLAIM fails with EINTR, and
+//   the device stays on the port's wait list, so that the holder's release hands the port
+//   to it and the next PPCLAIM returns at once as owner. Closing the descriptor takes the
+//   device off the list (and releases a port handed to it meanwhile).
+// - PPSETMODE touches no register: it sets the mode the driver's read() and write()
 //   follow, and the mode the port is negotiated back from when it is released.
 // - PPWCONTROL writes bits 0-3 (the four control lines) and keeps the rest of the
 //   register. A direction bit in it turns the data lines to input but never back, with a
@@ -41,7 +60,7 @@ namespace {
 constexpr uint8_t CONTROL_LINES = 0x0F;      // strobe, auto feed, initialise, select in
 constexpr uint8_t CONTROL_DIRECTION = 0x20;  // 1: the data lines are inputs
 
-enum class claim_result { claimed, exclusive_refused, failed };
+enum class claim_result { claimed, exclusive_refused, failed, busy, interrupted };
 
 void describe_claim_failure(int error, char* message, std::size_t size) {
     switch (error) {
@@ -62,27 +81,108 @@ void describe_claim_failure(int error, char* message, std::size_t size) {
         std::snprintf(message, size,
                       "this is not a ppdev parallel port: give a device such as /dev/parport0");
         break;
-    case EINTR:
-        std::snprintf(message, size, "interrupted while waiting for the port, which another program holds");
-        break;
     default:
         std::snprintf(message, size, "the port driver refused the claim: %s", std::strerror(error));
         break;
     }
 }
 
-claim_result claim(int fd, port_request_function request, bool exclusive, char* message, std::size_t size) {
+// A claim's wait, over both claims of one open.
+struct claim_wait {
+    const char* path;
+    const port_wait& wait;
+    double bound;  // seconds, never negative or NaN
+    std::chrono::steady_clock::time_point start;
+    bool noticed = false;
+};
+
+constexpr long TICK_MICROSECONDS = 200000;
+
+void wake_claim(int) {}  // its arrival is all: it ends the driver's sleep
+
+// One PPCLAIM under an alarm that ticks every 0.2 s, or sooner when less of the wait is
+// left. The alarm repeats, so that one which comes just before the driver goes to sleep is
+// followed by another. The result and errno are the request's.
+int claim_under_alarm(int fd, port_request_function request, double seconds_left) {
+    struct sigaction wake = {};
+    wake.sa_handler = wake_claim;
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0;  // no SA_RESTART: the request ends at the alarm, whatever the kernel
+    struct sigaction saved_action = {};
+    sigaction(SIGALRM, &wake, &saved_action);
+    sigset_t alarm_only, saved_mask;
+    sigemptyset(&alarm_only);
+    sigaddset(&alarm_only, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &alarm_only, &saved_mask);
+
+    // Compared before any conversion, so that no bound is too large for the clock's count.
+    const long tick = seconds_left >= TICK_MICROSECONDS / 1e6
+                          ? TICK_MICROSECONDS
+                          : std::max(1000L, static_cast<long>(seconds_left * 1e6));
+    itimerval timer = {};
+    timer.it_value.tv_sec = tick / 1000000;
+    timer.it_value.tv_usec = tick % 1000000;
+    timer.it_interval = timer.it_value;
+    itimerval saved_timer = {};
+    setitimer(ITIMER_REAL, &timer, &saved_timer);
+
+    const int claimed = request(fd, PPCLAIM, nullptr);
+    const int error = errno;
+
+    // The alarm stops while its handler is still in place; with SIGALRM still open, a tick
+    // already sent has been taken by now. Only then does the program get its own back.
+    const itimerval stopped = {};
+    setitimer(ITIMER_REAL, &stopped, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+    sigaction(SIGALRM, &saved_action, nullptr);
+    setitimer(ITIMER_REAL, &saved_timer, nullptr);
+    errno = error;
+    return claimed;
+}
+
+claim_result wait_for_claim(int fd, port_request_function request, claim_wait& wait) {
+    using seconds = std::chrono::duration<double>;
+    for (;;) {
+        double elapsed = seconds(std::chrono::steady_clock::now() - wait.start).count();
+        if (claim_under_alarm(fd, request, wait.bound - elapsed) == 0) return claim_result::claimed;
+        if (errno != EINTR) return claim_result::failed;
+        if (wait.wait.interrupted != nullptr && *wait.wait.interrupted != 0) return claim_result::interrupted;
+        elapsed = seconds(std::chrono::steady_clock::now() - wait.start).count();
+        if (elapsed >= wait.bound) return claim_result::busy;
+        if (!wait.noticed) {
+            wait.noticed = true;
+            if (wait.wait.notice != nullptr) wait.wait.notice(wait.path, wait.wait.context);
+        }
+    }
+}
+
+claim_result claim(int fd, port_request_function request, bool exclusive, claim_wait& wait, char* message,
+                   std::size_t size) {
     if (exclusive && request(fd, PPEXCL, nullptr) < 0) {
         // On a descriptor just opened, ppdev always accepts the request: a refusal means
         // another driver answered.
         describe_claim_failure(errno, message, size);
         return claim_result::failed;
     }
-    if (request(fd, PPCLAIM, nullptr) < 0) {
+    const claim_result result = wait_for_claim(fd, request, wait);
+    if (result == claim_result::failed) {
         const int error = errno;
         describe_claim_failure(error, message, size);
         return exclusive && error == ENXIO ? claim_result::exclusive_refused : claim_result::failed;
     }
+    if (result == claim_result::busy) {
+        if (wait.bound > 0)
+            std::snprintf(message, size,
+                          "%s is held by another program, and stayed so for %g s (--port-wait SECONDS "
+                          "waits longer)",
+                          wait.path, wait.bound);
+        else
+            std::snprintf(message, size,
+                          "%s is held by another program (--port-wait SECONDS waits for it)", wait.path);
+    }
+    if (result == claim_result::interrupted)
+        std::snprintf(message, size, "interrupted while waiting for %s, which another program holds", wait.path);
+    if (result != claim_result::claimed) return result;
     int mode = IEEE1284_MODE_BYTE;
     if (request(fd, PPSETMODE, &mode) < 0) {
         const int error = errno;
@@ -93,10 +193,53 @@ claim_result claim(int fd, port_request_function request, bool exclusive, char* 
     return claim_result::claimed;
 }
 
-int open_device(const char* path, char* message, std::size_t size) {
-    const int fd = ::open(path, O_RDWR | O_CLOEXEC);
-    if (fd >= 0) return fd;
+// Says what path names, when that is no ppdev port; false for a ppdev device.
+bool describe_non_port(const char* path, const struct stat& file, char* message, std::size_t size) {
+    const mode_t mode = file.st_mode;
+    const char* kind = S_ISREG(mode)    ? "a regular file"
+                       : S_ISDIR(mode)  ? "a directory"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISFIFO(mode) ? "a named pipe"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : nullptr;
+    if (kind != nullptr)
+        std::snprintf(message, size, "'%s' is %s, not a parallel port device (such as /dev/parport0)", path,
+                      kind);
+    else if (major(file.st_rdev) != PP_MAJOR)
+        std::snprintf(message, size,
+                      "'%s' is a character device but not a ppdev parallel port (such as /dev/parport0)", path);
+    else
+        return false;
+    return true;
+}
+
+}  // namespace
+
+int open_ppdev_device(const char* path, char* message, std::size_t size) {
+    // Looked at first, so that a file the user may not open is still named for what it is.
+    struct stat before = {};
+    const bool known = ::stat(path, &before) == 0;
+    // Without waiting: a serial port's open would wait for its carrier. ppdev's requests
+    // ignore the flag, which is taken off again all the same.
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        struct stat file = {};
+        bool refused = true;
+        if (::fstat(fd, &file) != 0)
+            std::snprintf(message, size, "%s: %s", path, std::strerror(errno));
+        else if (S_ISCHR(file.st_mode) && ::isatty(fd))
+            std::snprintf(message, size, "'%s' is a terminal, not a parallel port (such as /dev/parport0)", path);
+        else
+            refused = describe_non_port(path, file, message, size);
+        if (!refused) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        ::close(fd);
+        return -1;
+    }
     const int error = errno;
+    if (known && describe_non_port(path, before, message, size)) return -1;
     switch (error) {
     case ENOENT:
         std::snprintf(message, size,
@@ -105,10 +248,13 @@ int open_device(const char* path, char* message, std::size_t size) {
         break;
     case EACCES:
     case EPERM:
-        std::snprintf(message, size,
-                      "%s: permission denied: add your user to the lp group (sudo adduser $USER lp) and "
-                      "log in again",
-                      path);
+        if (known || std::strncmp(path, "/dev/parport", 12) == 0)
+            std::snprintf(message, size,
+                          "%s: permission denied: add your user to the lp group (sudo adduser $USER lp) and "
+                          "log in again",
+                          path);
+        else
+            std::snprintf(message, size, "%s: permission denied", path);
         break;
     case ENXIO:
     case ENODEV:
@@ -129,8 +275,6 @@ int open_device(const char* path, char* message, std::size_t size) {
     }
     return -1;
 }
-
-}  // namespace
 
 int system_port_request(int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }
 
@@ -189,32 +333,52 @@ void ppdev_port_bus::out(uint16_t address, uint8_t value) {
     }
 }
 
-bool claim_ppdev(int fd, port_request_function request, char* message, std::size_t size) {
-    return claim(fd, request, true, message, size) == claim_result::claimed;
+int open_ppdev(const char* path, port_request_function request, const port_wait& wait,
+               port_open_result& result, char* message, std::size_t size) {
+    return open_ppdev(path, open_ppdev_device, request, wait, result, message, size);
 }
 
-int open_ppdev(const char* path, port_request_function request, char* message, std::size_t size) {
+int open_ppdev(const char* path, port_device_open_function open, port_request_function request,
+               const port_wait& wait, port_open_result& result, char* message, std::size_t size) {
+    result = port_open_result::failed;
+    claim_wait waiting{path, wait, wait.bound_seconds > 0 ? wait.bound_seconds : 0,
+                       std::chrono::steady_clock::now(), false};
     char detail[256];
-    int fd = open_device(path, message, size);
+    int fd = open(path, message, size);
     if (fd < 0) return -1;
-    claim_result result = claim(fd, request, true, detail, sizeof detail);
-    if (result == claim_result::exclusive_refused) {
+    claim_result claimed = claim(fd, request, true, waiting, detail, sizeof detail);
+    if (claimed == claim_result::exclusive_refused) {
         // The wish for exclusive access stays with a descriptor, so a shared claim needs a
         // fresh one.
         ::close(fd);
-        fd = open_device(path, message, size);
+        fd = open(path, message, size);
         if (fd < 0) return -1;
-        result = claim(fd, request, false, detail, sizeof detail);
+        claimed = claim(fd, request, false, waiting, detail, sizeof detail);
     }
-    if (result != claim_result::claimed) {
-        ::close(fd);
+    switch (claimed) {
+    case claim_result::claimed:
+        result = port_open_result::opened;
+        return fd;
+    case claim_result::busy:
+    case claim_result::interrupted:
+        result = claimed == claim_result::busy ? port_open_result::busy : port_open_result::interrupted;
+        std::snprintf(message, size, "%s", detail);
+        break;
+    default:
         std::snprintf(message, size, "%s: %s", path, detail);
-        return -1;
+        break;
     }
-    return fd;
+    ::close(fd);
+    return -1;
 }
 
 void close_ppdev(int fd, port_request_function request) {
+    // The lines as every register access leaves them, turned to the port as at the end of a
+    // read, and then the latch cleared while the strobe is low: the device takes nothing
+    // now, and the restore at the next claim hands it REG_CONTROL = 0.
+    ppdev_port_bus bus(fd, 0, request);
+    bus.out(PORT_CONTROL, static_cast<uint8_t>(((ICR_IDLE << 1) ^ CONTROL_INVERTED) & 0x3F));
+    bus.out(PORT_DATA, 0x00);
     // Back to compatibility mode before the release: a port that ppdev lets go in any other
     // mode is negotiated back, which moves pins 14 and 17 and waits on pin 10.
     int mode = IEEE1284_MODE_COMPAT;

@@ -3,6 +3,7 @@
 // Both take the functions that reach the system as arguments, so that the translation can
 // be checked against recording fakes on a machine with no parallel port.
 #pragma once
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -42,19 +43,55 @@ private:
     int failed_errno_ = 0;
 };
 
-// Takes the opened port for this program: exclusive access where the driver grants it, the
-// claim, and byte mode. false on failure, with a message that says what went wrong and what
-// to do (message holds at least 256 characters).
-bool claim_ppdev(int fd, port_request_function request, char* message, std::size_t size);
+// How a claim waits for a port that another program holds. The claim sleeps in the driver
+// under a ticking alarm (SIGALRM every 0.2 s at most, through setitimer(ITIMER_REAL)); at each
+// tick it looks at the flag and the clock, and sleeps on. The program's own SIGALRM
+// disposition, signal mask and interval timer are put back after each attempt (a timer the
+// program had running starts again from where it stood). The alarm is for the process: in a
+// program with other threads, they should block SIGALRM so that it reaches the claiming one.
+struct port_wait {
+    // Give up after this long; 0: do not wait at all; a value too large to reach (1e300,
+    // infinity): wait as long as it takes.
+    double bound_seconds = 10;
+    // The wait ends once *interrupted != 0: the flag the program's own SIGINT, SIGTERM and
+    // SIGHUP handlers set. It is looked at whenever the claim wakes: at a tick, or at once
+    // when one of those signals ends the sleep.
+    const volatile sig_atomic_t* interrupted = nullptr;
+    // Called once, the first time the claim finds that it has to wait, with open_ppdev's path.
+    void (*notice)(const char* path, void* context) = nullptr;
+    void* context = nullptr;
+};
 
-// Opens path (read and write) and claims it as above. Returns the descriptor, or -1 with the
-// message (a missing device, no permission: the lp group, a port in use by another driver).
-// Where another driver (the lp printer driver, say) is registered on the port, exclusive
-// access is refused; the port is then opened again and claimed shared, which still keeps
-// every other driver off it while it is claimed.
-int open_ppdev(const char* path, port_request_function request, char* message, std::size_t size);
+enum class port_open_result {
+    opened,
+    failed,       // no such device, no permission, no parallel port, another driver on it, ...
+    busy,         // another program held the port for longer than the bound
+    interrupted,  // the program was interrupted while waiting for the port
+};
 
-// Releases the claim and closes the descriptor.
+// Opens path (read and write) and takes the port for this program: exclusive access where
+// the driver grants it, the claim, and byte mode. Returns the descriptor with result opened,
+// or -1 with result and the message, which says what went wrong and what to do (a missing
+// device, no permission: the lp group, a path that names no parallel port, a port that
+// another driver or program keeps; message holds at least 256 characters).
+// Where another driver (the lp printer driver, say) or program is registered on the port,
+// exclusive access is refused; the port is then opened again and claimed shared, which still
+// keeps every other driver off it while it is claimed. The claim writes none of the port's
+// registers (see close_ppdev).
+int open_ppdev(const char* path, port_request_function request, const port_wait& wait,
+               port_open_result& result, char* message, std::size_t size);
+
+// open(2) in the program as open_ppdev uses it: the descriptor of path, or -1 with the
+// message, for a path that cannot be opened or names something that is not a ppdev port.
+using port_device_open_function = int (*)(const char* path, char* message, std::size_t size);
+int open_ppdev_device(const char* path, char* message, std::size_t size);
+// open_ppdev with the device opened through open.
+int open_ppdev(const char* path, port_device_open_function open, port_request_function request,
+               const port_wait& wait, port_open_result& result, char* message, std::size_t size);
+
+// Leaves the lines so that the driver's restore at the next claim (strobe with code 3) hands
+// the device only REG_CONTROL = 0, the idle value: data lines driven with 0x00, strobe low,
+// code 0. Then releases the claim in compatibility mode and closes the descriptor.
 void close_ppdev(int fd, port_request_function request);
 
 // Raw port I/O: ioperm(2), inb and outb in the program.

@@ -1,20 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include "hardware/port.h"
 #include "hardware/port_bus_linux.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using request_record = std::pair<unsigned long, int>;  // request, argument value (-1: none)
+using device_write = std::pair<int, int>;               // register, value (-1: lines not driven)
 
 // The driver as the fake sees it: every request recorded with the value it carried in or
 // out; reads give `reads`; one request can be made to fail.
@@ -24,7 +33,46 @@ struct fake_driver {
     unsigned long failing = 0;
     int failing_errno = 0;
     bool refuse_exclusive = false;  // a PPCLAIM right after PPEXCL fails with ENXIO
+    // Another program holds the port: this many PPCLAIMs (every one while negative) sleep
+    // until a signal ends them. The PPCLAIM numbered interrupt_at (counting from 1) is ended
+    // by the program's own interrupt, which sets its flag.
+    int blocking_claims = 0;
+    int interrupt_at = 0;
+    int claims = 0;
+    bool slept_on = false;  // a claim slept where no alarm could have ended it
+    // The device behind the port: the raw control lines, the latch and its direction; the
+    // strobe pin rising takes the data lines into the register the code names.
+    unsigned char lines = 0x0B;
+    unsigned char latch = 0;
+    bool driven = true;
+    std::vector<device_write> device_writes;
 } driver;
+
+volatile sig_atomic_t interrupted = 0;
+
+void set_lines(unsigned char raw) {
+    if ((driver.lines & 1) && !(raw & 1))  // bit 0 is inverted: the strobe pin goes high
+        driver.device_writes.emplace_back(((raw ^ CONTROL_INVERTED) >> 1) & 7, driver.driven ? driver.latch : -1);
+    driver.lines = raw;
+}
+
+// The driver's sleep in PPCLAIM: it ends at a signal let through to a handler that does not
+// ask for the call to be restarted. Where no repeating alarm is set up so, the real claim
+// would sleep on; the fake notes that and returns.
+int sleep_until_signal() {
+    itimerval timer = {};
+    getitimer(ITIMER_REAL, &timer);
+    struct sigaction action = {};
+    sigaction(SIGALRM, nullptr, &action);
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    if (!timerisset(&timer.it_interval) || sigismember(&mask, SIGALRM) || (action.sa_flags & SA_RESTART))
+        driver.slept_on = true;
+    else
+        sigsuspend(&mask);
+    errno = EINTR;
+    return -1;
+}
 
 int fake_request(int, unsigned long request, void* argument) {
     int value = -1;
@@ -36,13 +84,44 @@ int fake_request(int, unsigned long request, void* argument) {
         value = *static_cast<int*>(argument);
     const bool after_exclusive = !driver.log.empty() && driver.log.back().first == PPEXCL;
     driver.log.emplace_back(request, value);
-    if (request == PPCLAIM && driver.refuse_exclusive && after_exclusive) {
-        errno = ENXIO;
+    if (request == PPCLAIM) {
+        if (driver.refuse_exclusive && after_exclusive) {
+            errno = ENXIO;
+            return -1;
+        }
+        if (++driver.claims > 25) {  // a wait past every bound here fails rather than hangs
+            errno = EIO;
+            return -1;
+        }
+        if (driver.claims == driver.interrupt_at) {
+            interrupted = 1;
+            errno = EINTR;
+            return -1;
+        }
+        if (driver.blocking_claims != 0) {
+            --driver.blocking_claims;
+            return sleep_until_signal();
+        }
+    }
+    if (request == driver.failing) {
+        errno = driver.failing_errno;
         return -1;
     }
-    if (request != driver.failing) return 0;
-    errno = driver.failing_errno;
-    return -1;
+    if (request == PPWDATA) driver.latch = static_cast<unsigned char>(value);
+    if (request == PPDATADIR) driver.driven = value == 0;
+    if (request == PPWCONTROL) set_lines(static_cast<unsigned char>(value));
+    if (request == PPCLAIM) {  // parport_pc restores control 0x0C: lines driven, strobe high, code 3
+        driver.driven = true;
+        set_lines(0x0C);
+    }
+    return 0;
+}
+
+int open_null(const char*, char*, std::size_t) { return ::open("/dev/null", O_RDWR | O_CLOEXEC); }
+
+void count_notice(const char* path, void* context) {
+    EXPECT_STREQ(path, "/dev/parport0");
+    ++*static_cast<int*>(context);
 }
 
 constexpr uint16_t BASE = 0x278;  // not LPT1, so that the address really comes from the bus
@@ -52,8 +131,13 @@ protected:
     ppdev_port_bus bus{5, BASE, fake_request};
     uint16_t saved_address = port_address;
     char message[512] = {};
+    port_open_result result = port_open_result::opened;
+    int open(const port_wait& wait = port_wait()) {
+        return open_ppdev("/dev/parport0", open_null, fake_request, wait, result, message, sizeof message);
+    }
     void SetUp() override {
         driver = fake_driver();
+        interrupted = 0;
         set_port_bus(&bus);
         port_address = BASE;
     }
@@ -111,32 +195,145 @@ TEST_F(Ppdev, RegisterAccessesAskForTheDirectionOnlyWhenItChanges) {
 }
 
 TEST_F(Ppdev, ClaimAsksForExclusiveAccessThenByteMode) {
-    EXPECT_TRUE(claim_ppdev(7, fake_request, message, sizeof message));
+    const int fd = open();
+    ASSERT_GE(fd, 0) << message;
+    EXPECT_EQ(result, port_open_result::opened);
     std::vector<request_record> expected = {{PPEXCL, -1}, {PPCLAIM, -1}, {PPSETMODE, IEEE1284_MODE_BYTE}};
     EXPECT_EQ(driver.log, expected);
+    ::close(fd);
 
     driver = fake_driver();
     driver.failing = PPCLAIM;
     driver.failing_errno = EBUSY;
-    EXPECT_FALSE(claim_ppdev(7, fake_request, message, sizeof message));
-    EXPECT_NE(std::strstr(message, "in use by another driver (the lp printer driver"), nullptr) << message;
+    EXPECT_EQ(open(), -1);
+    EXPECT_EQ(result, port_open_result::failed);
+    EXPECT_NE(std::strstr(message, "/dev/parport0: the port is in use by another driver (the lp printer driver"),
+              nullptr)
+        << message;
     EXPECT_EQ(driver.log.size(), 2u);  // no mode request on a port that is not claimed
 }
 
 TEST_F(Ppdev, OpenFallsBackToASharedClaimAndExplainsAMissingDevice) {
     driver.refuse_exclusive = true;
-    int fd = open_ppdev("/dev/null", fake_request, message, sizeof message);
+    int fd = open();
     ASSERT_GE(fd, 0) << message;
     std::vector<request_record> expected = {
         {PPEXCL, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}, {PPSETMODE, IEEE1284_MODE_BYTE}};
-    EXPECT_EQ(driver.log, expected);
+    EXPECT_EQ(driver.log, expected);  // the claim writes no register
     driver.log.clear();
-    close_ppdev(fd, fake_request);  // compatibility mode first: no negotiation on release
-    expected = {{PPSETMODE, IEEE1284_MODE_COMPAT}, {PPRELEASE, -1}};
+    close_ppdev(fd, fake_request);  // idle lines and latch 0, compatibility mode: no negotiation
+    expected = {{PPDATADIR, 0}, control(0x0B), {PPWDATA, 0x00}, {PPSETMODE, IEEE1284_MODE_COMPAT}, {PPRELEASE, -1}};
     EXPECT_EQ(driver.log, expected);
 
-    EXPECT_EQ(open_ppdev("/dev/korvane-no-such-port", fake_request, message, sizeof message), -1);
+    EXPECT_EQ(open_ppdev("/dev/korvane-no-such-port", fake_request, port_wait(), result, message, sizeof message),
+              -1);
+    EXPECT_EQ(result, port_open_result::failed);
     EXPECT_NE(std::strstr(message, "is the parport_pc module loaded?"), nullptr) << message;
+}
+
+TEST_F(Ppdev, TheNextClaimShowsTheDeviceOnlyAnIdleControlWrite) {
+    // A session leaves a byte in the latch, as a write of the hold register (or io --data) does.
+    int fd = open();
+    ASSERT_GE(fd, 0) << message;
+    write_register(REG_HOLD, 0x5A);
+    close_ppdev(fd, fake_request);
+    driver.device_writes.clear();
+    fd = open();  // the next program's claim: the driver restores control 0x0C
+    ASSERT_GE(fd, 0) << message;
+    EXPECT_EQ(driver.device_writes, (std::vector<device_write>{{REG_CONTROL, 0x00}}));
+    ::close(fd);
+}
+
+TEST_F(Ppdev, AClaimThatWaitsIsWokenByItsAlarmAndGivesTheProgramItsSignalsBack) {
+    // SIGALRM blocked in the program: the claim opens it for its alarm and gives it back.
+    sigset_t alarm_only, saved_mask, mask_after;
+    sigemptyset(&alarm_only);
+    sigaddset(&alarm_only, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm_only, &saved_mask);
+    driver.refuse_exclusive = true;
+    driver.blocking_claims = 2;
+    int notices = 0;
+    port_wait wait;
+    wait.bound_seconds = 1e300;  // no bound, and no count of the clock's to overflow
+    wait.notice = count_notice;
+    wait.context = &notices;
+    const int fd = open(wait);
+
+    itimerval timer = {};
+    getitimer(ITIMER_REAL, &timer);
+    struct sigaction after = {};
+    sigaction(SIGALRM, nullptr, &after);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, &mask_after);
+    EXPECT_FALSE(timerisset(&timer.it_value));
+    EXPECT_TRUE(sigismember(&mask_after, SIGALRM));
+    EXPECT_EQ(after.sa_handler, SIG_DFL);
+
+    ASSERT_GE(fd, 0) << message;
+    EXPECT_EQ(result, port_open_result::opened);
+    EXPECT_FALSE(driver.slept_on);
+    EXPECT_EQ(notices, 1);
+    std::vector<request_record> expected = {{PPEXCL, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}, {PPCLAIM, -1},
+                                            {PPCLAIM, -1}, {PPSETMODE, IEEE1284_MODE_BYTE}};
+    EXPECT_EQ(driver.log, expected);
+    ::close(fd);
+}
+
+TEST_F(Ppdev, AClaimGivesUpAtItsBoundOrWhenTheProgramIsInterrupted) {
+    driver.blocking_claims = -1;  // the other program never lets go
+    port_wait wait;
+    wait.bound_seconds = 0.3;
+    EXPECT_EQ(open(wait), -1);
+    EXPECT_EQ(result, port_open_result::busy);
+    EXPECT_STREQ(message,
+                 "/dev/parport0 is held by another program, and stayed so for 0.3 s (--port-wait SECONDS waits "
+                 "longer)");
+    EXPECT_EQ(driver.log.back(), request_record(PPCLAIM, -1));  // no byte mode on a port not claimed
+
+    wait.bound_seconds = 0;
+    EXPECT_EQ(open(wait), -1);
+    EXPECT_EQ(result, port_open_result::busy);
+    EXPECT_NE(std::strstr(message, "held by another program"), nullptr) << message;
+
+    driver = fake_driver();
+    driver.refuse_exclusive = true;
+    driver.blocking_claims = -1;
+    driver.interrupt_at = 2;  // the second shared claim
+    wait.bound_seconds = 2;
+    wait.interrupted = &interrupted;
+    EXPECT_EQ(open(wait), -1);
+    EXPECT_EQ(result, port_open_result::interrupted);
+    EXPECT_STREQ(message, "interrupted while waiting for /dev/parport0, which another program holds");
+    std::vector<request_record> expected = {{PPEXCL, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}};
+    EXPECT_EQ(driver.log, expected);
+    EXPECT_FALSE(driver.slept_on);
+}
+
+TEST_F(Ppdev, APathThatNamesNoParallelPortIsCalledWhatItIs) {
+    temp_dir dir;
+    const std::string file = dir.file("capture.csv");
+    const std::string locked = dir.file("locked.csv");
+    write_bytes(file, {1});
+    write_bytes(locked, {1});
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);  // still "a regular file", not the lp group
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal), 0);
+    ASSERT_EQ(::unlockpt(terminal), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {file, "' is a regular file, not a parallel port device"},
+        {locked, "' is a regular file, not a parallel port device"},
+        {dir.path().string(), "' is a directory, not a parallel port device"},
+        {"/dev/null", "' is a character device but not a ppdev parallel port"},
+        {::ptsname(terminal), "' is a terminal, not a parallel port"},
+    };
+    for (const auto& [path, says] : cases) {
+        result = port_open_result::opened;
+        EXPECT_EQ(open_ppdev(path.c_str(), fake_request, port_wait(), result, message, sizeof message), -1);
+        EXPECT_EQ(result, port_open_result::failed);
+        EXPECT_EQ(std::string(message), "'" + path + says + " (such as /dev/parport0)");
+    }
+    EXPECT_TRUE(driver.log.empty());  // nothing is asked of what is no port
+    ::close(terminal);
 }
 
 std::vector<std::vector<unsigned long>> raw_log;

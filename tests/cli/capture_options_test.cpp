@@ -6,6 +6,7 @@
 
 #include "capture/dso_structure.h"
 #include "cli/capture_command.h"
+#include "cli/cli_common.h"
 #include "cli/io_command.h"
 
 namespace {
@@ -22,7 +23,9 @@ parsed capture_line(const std::string& arguments) {
     parsed result;
     try {
         app.parse("capture -o a.dso " + arguments, false);
+        refuse_empty_values(*command);
         result.header = capture_header_from_options(*command, options);
+        capture_outputs_from_options(*command, options, result.header);
     } catch (const CLI::ParseError& e) {
         result.error = e.what();
         if (result.error.empty()) result.error = "refused";
@@ -47,6 +50,8 @@ TEST(CaptureOptions, HeaderAsStartCaptureStoresIt) {
         {"--mode logic16 --trigger a --pattern 0xBEEF --rate 5", MODE_LOGIC16, TRIGGER_CHANNEL_A, 0xBEEF, 0, 5, 0},
         {"--mode mixed --trigger a --pattern 45", MODE_MIXED, TRIGGER_CHANNEL_A, 0x45, 0, 0, 0},
         {"--mode single --trigger none", MODE_SINGLE, TRIGGER_NONE, 0, 0, 0, 0},
+        // Names and units in any case.
+        {"--mode MIXED --trigger B --level -1 --edge Falling --rate 25MHZ", MODE_MIXED, TRIGGER_CHANNEL_B, 126, 1, 1, 0},
         {"", MODE_DUAL, TRIGGER_EXTERNAL, 0, 0, 0, 0},
     };
     for (const auto& l : lines) {
@@ -99,7 +104,11 @@ TEST(CaptureOptions, RefusalsNameTheOptionAndWhatItTakes) {
         {"--trigger none --pretrigger 5", "--pretrigger", "none"},
         {"--trigger external --level 5", "--level", "analogue"},
         {"--port 0x300", "--port", "0x378"},
-        {"--timeout 0", "--timeout", "positive number of seconds"},
+        {"--timeout 0", "--timeout", "seconds above 0"},
+        {"--trigger a --level 40.5", "--level", "whole number"},
+        {"--format csv", "--output", "says dso"},
+        {"--mode logic16 -o b.wav", "--output", "no analogue channel"},
+        {"--size 900x700", "--size", "no output is a png"},
     };
     for (const auto& r : refused) {
         parsed p = capture_line(r.arguments);

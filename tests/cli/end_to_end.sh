@@ -133,13 +133,17 @@ expect 2 "$cli" capture --trigger a --level 200 -o "$work/x.dso" && expect_err "
 expect 2 "$cli" capture --mode single --rate 1.6MHz -o "$work/x.dso" && expect_err "--rate"
 expect 2 "$cli" capture --trigger a && expect_err "--output"
 expect 2 "$cli" && expect_err "subcommand"
+expect 2 "$cli" captur -o "$work/x.dso" && expect_err "unknown command 'captur'; did you mean 'capture'?"
+for empty in "capture -o" "export $work/dual.dso -o $work/x.csv --range" "io --data"; do
+  expect 2 "$cli" $empty '' && expect_err "an empty one is none"
+done
 [ ! -e "$work/x.dso" ] || fail "a refused command line wrote a file"
 for command in capture info export io; do expect 0 "$cli" "$command" --help; done
 expect 0 "$cli" --version && grep -q 'korvane-cli [0-9]' "$work/out" || fail "--version"
 
 echo "== files that are no capture"
 expect 5 "$cli" info "$work/missing.dso" && expect_err "Could Not Open File" && expect_err "No such file"
-expect 5 "$cli" info "$work" && expect_err "is a directory"
+expect 5 "$cli" info "$work" && expect_err "Is a directory"
 head -c 1000 "$work/dual.dso" >"$work/short.dso"
 expect 5 "$cli" info "$work/short.dso" && expect_err "Could Not Read From File" && expect_err "holds 1000 bytes"
 expect 5 "$cli" export "$work/short.dso" -o "$work/short.csv"
