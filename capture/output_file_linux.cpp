@@ -133,9 +133,11 @@ std::string temp_name_in(const std::string& folder) {
     return (folder == "/" ? std::string("/") : folder + "/") + name;
 }
 
+bool named_temporaries = false;
+
 bool unnamed_files_work() {
     static const int works = access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
-    return works == 1;
+    return works == 1 && !named_temporaries;
 }
 
 // A new temporary file in folder for out, unnamed where the file system allows it.
@@ -252,6 +254,8 @@ cookie_io_functions_t STREAM_FUNCTIONS = {nullptr, stream_write, nullptr, nullpt
 constexpr std::size_t STREAM_BUFFER_SIZE = 1 << 16;
 
 }  // namespace
+
+void use_named_temporaries(bool named) { named_temporaries = named; }
 
 void remove_temp_files_now() {
     for (int i = 0; i < TEMP_SLOTS; ++i)

@@ -91,6 +91,9 @@ bool commit_output(output_file& out, file_failure& failure);
 // Drops what was written; the old file stays as it was.
 void abandon_output(output_file& out);
 
+// Temporary files with names, as on a file system without unnamed ones (for tests).
+void use_named_temporaries(bool named);
+
 // Removes every named temporary file at once; for a signal handler that ends the program
 // (async-signal-safe). Unnamed temporary files vanish with the program by themselves.
 void remove_temp_files_now();

@@ -65,7 +65,7 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
         ->type_name("FIRST:LAST");
     c->add_option("--mode", o.mode, "View the samples under another mode, as View Mode does: the file is not "
                                     "changed, and the range stays the file's unless --range is given")
-        ->check(CLI::IsMember(MODE_OPTION_NAMES));
+        ->check(CLI::IsMember(MODE_OPTION_NAMES, CLI::ignore_case));
     c->add_flag("--time-axis", o.time_axis, "Times instead of sample numbers on the x axis");
     c->add_flag("--no-pretrigger-marker", o.no_pretrigger_marker, "Leave out the green pre-trigger marker");
     c->add_flag("--no-trigger-level", o.no_trigger_level, "Leave out the green trigger-level line");

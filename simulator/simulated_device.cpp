@@ -13,9 +13,13 @@ constexpr int64_t INPUT_B_PERIOD = 40000;   // 2.5 kHz
 constexpr int64_t LOGIC_STEP = 1000;        // the logic counter steps every 10 us
 constexpr int64_t NANOSECONDS_PER_TICK = 10;
 
-// Every test signal repeats after one period of input A (100,000 ticks), so this many
-// samples visit every phase twice: enough for the hysteresis to arm and then fire, if the
-// level lies within the signal at all.
+// Input A and the external input repeat with each period of
+// input A (100,000 ticks); input B repeats every 40,000 ticks, which does not divide it, so
+// that the two line up again only every 200,000 ticks (2 ms: two periods of A, five of B).
+// A capture that triggers on input A therefore finds input B at one of two phases, half a
+// period of B (20,000 ticks, 0.2 ms) apart, depending on which period of A it starts in.
+// This many samples visit every phase of A twice and of B five times: enough for the
+// hysteresis to arm and then fire, if the level lies within the signal at all.
 constexpr int64_t TRIGGER_SEARCH_LIMIT = 2 * INPUT_A_PERIOD + 2;
 
 constexpr uint8_t STATUS_IDLE_RAW = 0x83;  // every pin low (busy inverted), bits 0-2 high

@@ -3,7 +3,8 @@
 // answers, register by register, what the capture sequence and the Hardware IO dialog
 // send, and captures deterministic test signals:
 //   input A         a 1 kHz sine, about +-100 codes around 0x80, with a little noise;
-//   input B         a 2.5 kHz triangle, +-60 codes around 0x80;
+//   input B         a 2.5 kHz triangle, +-60 codes around 0x80, in step with input A only
+//                   every 2 ms (every other period of A);
 //   logic 0..15     a 16-bit binary counter stepping every 10 us;
 //   external input  a 1 kHz square wave, high while input A is in its positive half.
 // Each converter samples at 50 MHz / 2^index (rate fields 5, 6 and 7 all give the slowest

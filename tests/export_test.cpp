@@ -49,6 +49,17 @@ TEST(ExportChannels, NamedByTheModeAndPickedInItsOrder) {
     EXPECT_NE(std::strstr(message, "'A' is not a channel"), nullptr) << message;
     EXPECT_NE(std::strstr(message, "D0,D1,D2,D3,D4,D5,D6,D7,B"), nullptr) << message;
     EXPECT_FALSE(select_channels("B,", channels, count, message, sizeof message));
+
+    // In the list's order (a wav file's channels), where a channel named twice is refused.
+    r.capture_mode = MODE_DUAL;
+    count = capture_channels(r, channels);
+    ASSERT_TRUE(select_channels("b,A", channels, count, message, sizeof message, true));
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(channels[0].name, "B");
+    EXPECT_STREQ(channels[1].name, "A");
+    count = capture_channels(r, channels);
+    EXPECT_FALSE(select_channels("A,B,a", channels, count, message, sizeof message, true));
+    EXPECT_NE(std::strstr(message, "A is named twice"), nullptr) << message;
 }
 
 // Mixed Mode at 12.5 MHz: 80 ns a sample, 8 units of 10 ns.

@@ -52,6 +52,11 @@ if as_root; then
   [ "$(stat -c '%U:%G %a' theirs.csv)" = "nobody:nogroup 640" ] || fail "owner or mode lost: $(stat -c '%U:%G %a' theirs.csv)"
 fi
 
+echo "== a capture is read from standard input; every path the system takes is written"
+expect 0 "$cli" export - -o stdin.csv <a.dso && cmp -s stdin.csv ref.csv || fail "export - from standard input"
+deep=$(printf 'folder-of-a-long-name-%02d/' $(seq 1 60))
+mkdir -p "$deep" && expect 0 "$cli" export a.dso -o "$deep/x.csv" && cmp -s "$deep/x.csv" ref.csv || fail "a long path"
+
 echo "== the input is never an output"
 ln a.dso same.png && cp a.dso a.copy
 expect 2 "$cli" render a.dso -o same.png && expect_err "is the input file"
@@ -81,6 +86,10 @@ wait "$pid" && fail "the render was not interrupted (too fast to test)"
 [ "$(cat big.png)" = old ] || fail "the old picture was changed"
 [ -z "$(temporaries)" ] || fail "a temporary file was left: $(temporaries)"
 
+echo "== nothing but the trace goes into the trace, also with standard error closed"
+"$cli" capture --trigger none -o c.dso --trace c.trace 2>&- || fail "capture with standard error closed"
+grep -qv '^0x' c.trace && fail "the trace holds: $(grep -v '^0x' c.trace | head -1)"
+
 echo "== a trace onto a full file system ends with the file error; the capture is kept"
 if as_root && mkdir full && mount -t tmpfs -o size=256k tmpfs full 2>/dev/null; then
   echo old >full/t.trace
@@ -88,6 +97,9 @@ if as_root && mkdir full && mount -t tmpfs -o size=256k tmpfs full 2>/dev/null; 
     expect_err "full/t.trace: No space left on device"
   [ "$(cat full/t.trace)" = old ] || fail "the old trace was changed"
   [ "$(stat -c %s kept.dso)" -eq 786448 ] || fail "the capture was not written"
+  # A capture whose every file fails is kept all the same.
+  TMPDIR=$work expect 5 "$cli" capture --quiet --trigger none -o full/x.sr && expect_err "the capture is kept in $work/"
+  [ "$(stat -c %s korvane-capture-*.dso)" -eq 786448 ] || fail "no copy of the capture was kept"
   umount full
 fi
 
