@@ -139,3 +139,23 @@ TEST(IoOptions, HexadecimalValuesWithinTheirRegisters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CaptureFiles, HeadersThatNoCaptureOfThisProgramHasAreNamed) {
+    static dso_record r;
+    r.capture_mode = MODE_MIXED;
+    r.trigger_source = TRIGGER_NONE;
+    r.sample_rate_index = -1;  // the window's "no rate chosen" is a header it writes
+    r.pretrigger = 0x5FFFF;
+    r.trigger_edge = 1;
+    EXPECT_EQ(header_damage(r), "");
+    r.capture_mode = 54;
+    r.sample_rate_index = 6;
+    r.trigger_source = -1;
+    r.trigger_edge = 2;
+    r.pretrigger = 0x60000;
+    EXPECT_EQ(header_damage(r), "mode 54, rate index 6, trigger source -1, edge 2, pre-trigger 393216");
+}
+
+}  // namespace

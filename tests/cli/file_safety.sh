@@ -80,7 +80,8 @@ echo "== an interrupted picture leaves the old file and no temporary file"
 echo old >big.png
 "$cli" render a.dso -o big.png --size 12000x9000 &
 pid=$!
-sleep 0.4
+# Once the unnamed temporary file is open, the picture is being made.
+for _ in $(seq 100); do ls -l "/proc/$pid/fd" 2>/dev/null | grep -q '(deleted)' && break; sleep 0.05; done
 kill -TERM "$pid"
 wait "$pid" && fail "the render was not interrupted (too fast to test)"
 [ "$(cat big.png)" = old ] || fail "the old picture was changed"
