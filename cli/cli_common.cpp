@@ -95,6 +95,14 @@ void open_standard_descriptors() {
 
 // ---- Reading a capture ----
 
+void refuse_input_as_output(const std::string& input, const std::string& output) {
+    struct stat in, out;
+    if (input == "-" || output == "-" || stat(input.c_str(), &in) != 0 || stat(output.c_str(), &out) != 0) return;
+    if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+        throw CLI::ValidationError("--output", output + " is the input file; writing it would destroy the capture "
+                                                        "before it is read. Give another name");
+}
+
 std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
 
 void load_capture(const std::string& path, struct stat& input) {

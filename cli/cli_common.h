@@ -47,6 +47,9 @@ void open_standard_descriptors();
 // that the rest is ignored. input receives the file's identity (for an output that would be
 // the input).
 void load_capture(const std::string& path, struct stat& input);
+// Refuses (CLI::ValidationError on --output) an output that already is the input file,
+// through any link or spelling, before anything else is said about it.
+void refuse_input_as_output(const std::string& input, const std::string& output);
 // The name of an input for messages: "standard input" for "-".
 std::string input_name(const std::string& path);
 

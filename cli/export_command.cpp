@@ -51,6 +51,7 @@ CLI::App* add_export_command(CLI::App& app, export_options& o) {
 
 export_request export_request_from_options(const export_options& o) {
     export_request r{output_format::csv, false, 0, 0};
+    refuse_input_as_output(o.file, o.output);
     r.format = output_format_for(o.output, o.format, EXPORT_FORMATS, o.output == "-" ? static_cast<int>(output_format::csv) : -1);
     if (!o.channels.empty() && r.format == output_format::csv)
         throw CLI::ValidationError("--channels", "the CSV columns are those of the capture's mode; --channels "

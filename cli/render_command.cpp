@@ -101,6 +101,7 @@ void parse_picture_size(const std::string& text, output_format format, int32_t& 
 
 render_settings render_settings_from_options(const render_options& o) {
     render_settings s{};
+    refuse_input_as_output(o.file, o.output);
     s.format = output_format_for(o.output, "", PICTURE_FORMATS, -1);
     parse_picture_size(o.size, s.format, s.width, s.height);
     s.has_range = !o.range.empty();

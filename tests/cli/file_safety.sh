@@ -62,7 +62,9 @@ ln a.dso same.png && cp a.dso a.copy
 expect 2 "$cli" render a.dso -o same.png && expect_err "is the input file"
 ln -s a.dso same.csv
 expect 2 "$cli" export "./a.dso" -o same.csv && cmp -s a.dso a.copy || fail "the input was touched"
-expect 2 "$cli" export a.dso --format csv -o a.dso && expect_err "says dso"
+expect 2 "$cli" export a.dso --format csv -o a.dso && expect_err "a.dso is the input file"
+expect 2 "$cli" export a.dso --format csv -o x.vcd && expect_err "says vcd"
+[ ! -e x.vcd ] || fail "a name was written with another format's bytes"
 
 echo "== capture refuses a bad output before it touches the port"
 expect 5 "$cli" capture --trigger none -o nodir/x.dso --trace - &&
