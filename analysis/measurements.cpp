@@ -425,26 +425,33 @@ void measure_logic(const uint8_t* samples, int32_t count, int inputs, logic_figu
 }
 
 void measure_capture(const dso_record& record, capture_measurements& out) {
+    measure_capture_range(record, 0, samples_in_mode(record.capture_mode) - 1, out);
+}
+
+void measure_capture_range(const dso_record& record, int32_t first, int32_t last, capture_measurements& out) {
     out = capture_measurements{};
-    out.samples = samples_in_mode(record.capture_mode);
+    const int32_t count = last - first + 1;
+    if (count <= 0) return;
+    out.samples = count;
     switch (record.capture_mode) {
     case MODE_DUAL:
-        add_analogue(out, 'A', record.channel_a, FIFO_SIZE);
-        add_analogue(out, 'B', record.channel_b, FIFO_SIZE);
+        add_analogue(out, 'A', record.channel_a + first, count);
+        add_analogue(out, 'B', record.channel_b + first, count);
         break;
     case MODE_SINGLE:
-        add_analogue(out, 'A', record.sample_area, SAMPLE_AREA_SIZE);
+        add_analogue(out, 'A', record.sample_area + first, count);
         break;
     case MODE_LOGIC16:
         out.logic_inputs = 16;
-        measure_logic(record.sample_area, FIFO_SIZE, 16, out.logic);
+        measure_logic(record.sample_area + 2 * first, count, 16, out.logic);
         break;
     case MODE_MIXED:
-        add_analogue(out, 'B', record.channel_b, FIFO_SIZE);
+        add_analogue(out, 'B', record.channel_b + first, count);
         out.logic_inputs = 8;
-        measure_logic(record.channel_a, FIFO_SIZE, 8, out.logic);
+        measure_logic(record.channel_a + first, count, 8, out.logic);
         break;
     default:
+        out.samples = 0;
         break;
     }
 }

@@ -66,6 +66,9 @@ struct capture_measurements {
 };
 
 void measure_capture(const dso_record& record, capture_measurements& out);
+// The same over samples first..last of the mode's sequence (both included, within it):
+// out.samples is their number.
+void measure_capture_range(const dso_record& record, int32_t first, int32_t last, capture_measurements& out);
 
 // The code that measures: SSE2 where the compiler targets it (every x86-64 build), else the
 // portable code, which true here selects even there. Both give identical figures. The

@@ -11,11 +11,10 @@ namespace {
 const std::vector<output_format> EXPORT_FORMATS = {output_format::csv, output_format::vcd, output_format::wav,
                                                    output_format::sr};
 
-// "A, B" or "B": the analogue channels a mode has, for messages.
-std::string analogue_names(int8_t mode) {
+// "A, B" or "B": the analogue channels of the record's mode, for messages.
+std::string analogue_names() {
     capture_channel all[MAX_CAPTURE_CHANNELS];
     const int count = capture_channels(dso_structure, all);
-    (void)mode;
     std::string names;
     for (int i = 0; i < count; ++i)
         if (all[i].kind == channel_kind::analogue) names += (names.empty() ? "" : ", ") + std::string(all[i].name);
@@ -63,52 +62,60 @@ export_request export_request_from_options(const export_options& o) {
     return r;
 }
 
-int run_export_command(const export_options& o, const export_request& request) {
-    struct stat input;
-    load_capture(o.file, input);
+int prepare_export(const std::string& name, const export_options& o, const export_request& request,
+                   output_content& content, std::string& message) {
     const dso_record& r = dso_structure;
     const std::string damage = header_damage(r);
     if (!damage.empty()) {
-        print_header_damage(o.file, damage);
+        message = input_name(name) + ": not a capture this program wrote, or a damaged one: " + damage;
         return EXIT_WARNING;
     }
     const int8_t mode = r.capture_mode;
     const char* format = format_of(request.format).name;
     const int32_t samples = samples_in_mode(mode);
 
-    output_content content;
     whole_capture(content);
     if (request.ranged && !export_range(mode, request.first, request.last, content.first, content.last)) {
-        print_message("--range: %s", range_shows_nothing(o.range, samples - 1).c_str());
+        message = "--range: " + range_shows_nothing(o.range, samples - 1);
         return EXIT_USAGE;
     }
     if (request.format != output_format::csv && sample_rate_hz(mode, r.sample_rate_index) == 0) {
-        print_message("%s: the capture names no sample rate (rate index %d); a %s file needs one",
-                      input_name(o.file).c_str(), r.sample_rate_index, format);
+        message = input_name(name) + ": the capture names no sample rate (rate index " +
+                  std::to_string(r.sample_rate_index) + "); a " + format + " file needs one";
         return EXIT_WARNING;
     }
-    char message[300];
-    if (!o.channels.empty() && !select_channels(o.channels.c_str(), content.channels, content.count, message,
-                                                sizeof message, request.format == output_format::wav)) {
-        print_message("--channels: %s", message);
+    char text[300];
+    if (!o.channels.empty() && !select_channels(o.channels.c_str(), content.channels, content.count, text,
+                                                sizeof text, request.format == output_format::wav)) {
+        message = std::string("--channels: ") + text;
         return EXIT_USAGE;
     }
     if (request.format == output_format::wav) {
         int analogue = 0;
         for (int i = 0; i < content.count; ++i) analogue += content.channels[i].kind == channel_kind::analogue;
         if (analogue == 0 && o.channels.empty()) {
-            print_message("a %s capture has no analogue channel for a wav file", capture_mode_title(mode));
+            message = std::string("a ") + capture_mode_title(mode) + " capture has no analogue channel for a wav file";
             return EXIT_WARNING;
         }
         // Without --channels a wav file takes every analogue channel; a list that names a
         // logic input is a mistake.
         if (analogue < content.count && !o.channels.empty()) {
-            print_message("--channels: a wav file holds analogue channels only (this capture has %s)",
-                          analogue_names(mode).c_str());
+            message = "--channels: a wav file holds analogue channels only (this capture has " + analogue_names() + ")";
             return EXIT_USAGE;
         }
     }
+    return EXIT_SUCCESS_STATUS;
+}
 
+int run_export_command(const export_options& o, const export_request& request) {
+    struct stat input;
+    load_capture(o.file, input);
+    output_content content;
+    std::string message;
+    if (const int refused = prepare_export(o.file, o, request, content, message)) {
+        print_message("%s", message.c_str());
+        return refused;
+    }
     std::vector<output_request> outputs = {{o.output, request.format, {}}};
     if (const int refused = check_outputs(outputs, &input)) return refused;
     file_failure failure;

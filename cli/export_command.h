@@ -27,4 +27,10 @@ struct export_request {
 };
 export_request export_request_from_options(const export_options& options);
 
+// The content of the export the request asks for, of the record in dso_structure (read from
+// name): 0, or the exit status (1 nothing to write in that format or a damaged header, 2 a
+// mistake of the command line) with the message to give.
+int prepare_export(const std::string& name, const export_options& options, const export_request& request,
+                   output_content& content, std::string& message);
+
 int run_export_command(const export_options& options, const export_request& request);

@@ -248,6 +248,20 @@ void print_text(const std::string& path, const dso_record& r, double rate) {
 
 }  // namespace
 
+nlohmann::ordered_json capture_info_json(const std::string& name, const dso_record& r, bool ranged, int32_t first,
+                                         int32_t last) {
+    const int32_t samples = samples_in_mode(r.capture_mode);
+    if (!ranged || first < 0 || last >= samples || first > last) first = 0, last = samples - 1;
+    measure_capture_range(r, first, last, measured);
+    const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+    json j = info_json(name, r, rate);
+    j["samples"] = samples;  // of the capture; the figures cover the range
+    j["range"] = ranged ? json({{"first", first}, {"last", last}, {"samples", last - first + 1}}) : json(nullptr);
+    const std::string damage = header_damage(r);
+    j["damage"] = damage.empty() ? json(nullptr) : json(damage);
+    return j;
+}
+
 CLI::App* add_info_command(CLI::App& app, info_options& o) {
     CLI::App* c = app.add_subcommand("info", "Show a capture's settings in words and measure its channels: levels, "
                                              "frequency, period, duty cycle and edges");
@@ -266,8 +280,7 @@ int run_info_command(const info_options& o) {
     measure_capture(r, measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
     if (o.json) {
-        json j = info_json(o.file, r, rate);
-        j["damage"] = damage.empty() ? json(nullptr) : json(damage);
+        const json j = capture_info_json(o.file, r);
         std::printf("%s\n", j.dump(2, ' ', false, json::error_handler_t::replace).c_str());
     } else {
         print_text(o.file, r, rate);

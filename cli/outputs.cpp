@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "app/error_handler.h"
 #include "capture/csv_export.h"
 #include "capture/dso_structure.h"
@@ -204,6 +207,35 @@ bool write_capture_output(const output_request& request, const output_content& c
         return false;
     }
     return commit_output(out, failure);
+}
+
+bool write_capture_bytes(output_format format, const output_content& content, std::string& bytes,
+                         file_failure& failure) {
+    // A file in memory, written in place as a descriptor is, so that the bytes are exactly
+    // a file's.
+    const int fd = memfd_create("korvane-output", MFD_CLOEXEC);
+    if (fd < 0) {
+        failure = {7, errno, std::string("memory: ") + std::strerror(errno)};
+        return false;
+    }
+    output_request request{"memory", format, {}};
+    request.plan.name = "memory";
+    request.plan.kind = output_kind::in_place;
+    request.plan.descriptor = fd;
+    request.plan.exists = fstat(fd, &request.plan.old) == 0;
+    bool ok = write_capture_output(request, content, failure);
+    bytes.clear();
+    if (ok) {
+        const off_t size = lseek(fd, 0, SEEK_END);
+        ok = size >= 0;
+        if (ok) {
+            bytes.resize(static_cast<size_t>(size));
+            ok = pread(fd, bytes.data(), bytes.size(), 0) == size;
+        }
+        if (!ok) failure = {7, errno, std::string("memory: ") + std::strerror(errno)};
+    }
+    close(fd);
+    return ok;
 }
 
 void report_file_failure(const file_failure& failure, const char* routine) {

@@ -70,6 +70,10 @@ int check_outputs(std::vector<output_request>& outputs, const struct stat* input
 // was); the caller reports it.
 bool write_capture_output(const output_request& request, const output_content& content, file_failure& failure);
 
+// The same bytes into memory (the server's downloads): what a file of that format would hold.
+bool write_capture_bytes(output_format format, const output_content& content, std::string& bytes,
+                         file_failure& failure);
+
 // Reports a failure as the program's file error through error_handler, which ends the
 // program with status 5.
 void report_file_failure(const file_failure& failure, const char* routine);

@@ -145,32 +145,44 @@ bool render_picture(picture_format format, int32_t width, int32_t height, cairo_
     return ok;
 }
 
-int run_render_command(const render_options& o, const render_settings& s) {
-    struct stat input;
-    load_capture(o.file, input);
+int prepare_render(const std::string& name, const render_options& o, const render_settings& s,
+                   output_content& content, std::string& message) {
     const std::string damage = header_damage(dso_structure);
     if (!damage.empty()) {
-        print_header_damage(o.file, damage);
+        message = input_name(name) + ": not a capture this program wrote, or a damaged one: " + damage;
         return EXIT_WARNING;
     }
     // As the window: Open shows the whole capture of the file's mode, View Mode then reads the
     // samples under another mode and keeps the range, and View Range applies its rules.
-    reset_view_range();
-    if (s.mode >= 0) dso_structure.capture_mode = s.mode;
-    if (s.has_range && set_view_range(s.first, s.last) == 0) {
-        print_message("--range: %s", range_shows_nothing(o.range, last_sample_index()).c_str());
-        return EXIT_USAGE;
-    }
     set_display_defaults();
     display_preferences.show_time_on_x_axis = o.time_axis ? 1 : 0;
     display_preferences.show_pretrigger_position = o.no_pretrigger_marker ? 0 : 1;
     display_preferences.show_trigger_level = o.no_trigger_level ? 0 : 1;
-
-    std::vector<output_request> outputs = {{o.output, s.format, {}}};
-    if (const int refused = check_outputs(outputs, &input)) return refused;
-    output_content content;
+    display_preferences.allow_zoom_while_panning = s.zoom_while_panning ? 1 : 0;
+    reset_view_range();
+    if (s.mode >= 0) dso_structure.capture_mode = s.mode;
+    if (s.has_range && set_view_range(s.first, s.last) == 0) {
+        message = "--range: " + range_shows_nothing(o.range, last_sample_index());
+        return EXIT_USAGE;
+    }
+    // A step of the window's zoom and pan keys from there.
+    if (s.step >= 0) zoom_pan_range(s.step);
     content.width = s.width;
     content.height = s.height;
+    return EXIT_SUCCESS_STATUS;
+}
+
+int run_render_command(const render_options& o, const render_settings& s) {
+    struct stat input;
+    load_capture(o.file, input);
+    output_content content;
+    std::string message;
+    if (const int refused = prepare_render(o.file, o, s, content, message)) {
+        print_message("%s", message.c_str());
+        return refused;
+    }
+    std::vector<output_request> outputs = {{o.output, s.format, {}}};
+    if (const int refused = check_outputs(outputs, &input)) return refused;
     file_failure failure;
     if (!write_capture_output(outputs[0], content, failure)) report_file_failure(failure, "render_picture");
     return EXIT_SUCCESS_STATUS;

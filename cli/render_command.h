@@ -36,6 +36,8 @@ struct render_settings {
     int32_t first;  // as typed, before the view range's rules
     int32_t last;
     int8_t mode;  // -1: the file's own
+    int step = -1;  // ZOOM_IN, ZOOM_OUT, PAN_RIGHT or PAN_LEFT after the range; -1: none
+    bool zoom_while_panning = true;  // the window's preference
 };
 
 CLI::App* add_render_command(CLI::App& app, render_options& options);
@@ -61,4 +63,10 @@ bool render_picture(picture_format format, int32_t width, int32_t height, cairo_
 // writes the picture in place of the output file at once, or not at all. Returns the exit
 // status: 1 for a damaged header; a range the view range refuses, or an output that is the
 // input, is a bad command line (2); file failures end the program with status 5.
+// Sets the view range, mode and preferences for the picture of the record in dso_structure
+// (read from name), as the window's commands do, and the content's size: 0, or the exit
+// status (1 a damaged header, 2 a range that shows nothing) with the message to give.
+int prepare_render(const std::string& name, const render_options& options, const render_settings& settings,
+                   output_content& content, std::string& message);
+
 int run_render_command(const render_options& options, const render_settings& settings);
