@@ -413,12 +413,16 @@ void open_port(const port_choice& port, const output_plan* trace, double wait_se
     set_port_bus(bus);
 }
 
+bool port_failed(std::string& message) {
+    if (!ppdev_bus || ppdev_bus->failed_request() == nullptr) return false;
+    message = std::string("the port driver refused ") + ppdev_bus->failed_request() + ": " +
+              std::strerror(ppdev_bus->failed_errno()) + " (was the port removed?)";
+    return true;
+}
+
 void check_port_failures() {
-    if (!ppdev_bus || ppdev_bus->failed_request() == nullptr) return;
-    char info[300];
-    std::snprintf(info, sizeof info, "the port driver refused %s: %s (was the port removed?)",
-                  ppdev_bus->failed_request(), std::strerror(ppdev_bus->failed_errno()));
-    error_handler(13, "port_bus", info);
+    std::string message;
+    if (port_failed(message)) error_handler(13, "port_bus", message.c_str());
 }
 
 bool close_port() {

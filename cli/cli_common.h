@@ -127,6 +127,8 @@ void open_port(const port_choice& port, const output_plan* trace, double port_wa
 // A port that failed while it was used (a ppdev request that the driver refused: the device
 // went away) is reported as a fatal error (status 10). Call after every use.
 void check_port_failures();
+// The same, for a front end that stays up: true with the message when the port failed.
+bool port_failed(std::string& message);
 // Releases the port and completes the trace. false when the trace could not be written
 // completely; the failure is then printed, and the old trace file is as it was.
 bool close_port();

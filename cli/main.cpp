@@ -17,6 +17,7 @@
 #include "cli/info_command.h"
 #include "cli/io_command.h"
 #include "cli/render_command.h"
+#include "server/serve_command.h"
 
 namespace {
 
@@ -79,11 +80,13 @@ int run(int argc, char** argv) {
     export_options exporting;
     io_options io;
     render_options render;
+    serve_options serve;
     CLI::App* capture_command = add_capture_command(app, capture);
     CLI::App* info_command = add_info_command(app, info);
     CLI::App* export_command = add_export_command(app, exporting);
     CLI::App* io_command = add_io_command(app, io);
     CLI::App* render_command = add_render_command(app, render);
+    CLI::App* serve_command = add_serve_command(app, serve);
     // Set after the commands, so that theirs are their own.
     app.footer("korvane-cli help COMMAND (or korvane-cli COMMAND --help) shows a command's options.\n");
 
@@ -120,6 +123,7 @@ int run(int argc, char** argv) {
         if (*export_command) return run_export_command(exporting, export_request_from_options(exporting));
         if (*io_command) return run_io_command(io, io_action_from_options(io));
         if (*render_command) return run_render_command(render, render_settings_from_options(render));
+        if (*serve_command) return run_serve_command(serve);
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.
         const int shown = app.exit(e);

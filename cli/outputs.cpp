@@ -51,6 +51,37 @@ cairo_status_t write_picture_bytes(void* closure, const unsigned char* data, uns
                                                                                      : CAIRO_STATUS_WRITE_ERROR;
 }
 
+cairo_status_t gather_picture_bytes(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+// cairo names an SVG's drawing after a counter of every surface the program has made, so that
+// a program drawing many pictures would write "surface6" where a fresh one writes "surface1":
+// the names are given again in their order, from 1, and every picture of a capture is the
+// same file.
+std::string renumber_svg_surfaces(const std::string& svg) {
+    std::string out;
+    std::vector<std::string> seen;
+    size_t at = 0;
+    for (size_t hit; (hit = svg.find("surface", at)) != std::string::npos;) {
+        size_t digits = hit + 7;
+        while (digits < svg.size() && svg[digits] >= '0' && svg[digits] <= '9') ++digits;
+        out.append(svg, at, hit - at);
+        if (digits == hit + 7) {
+            out += "surface";
+        } else {
+            const std::string number = svg.substr(hit + 7, digits - hit - 7);
+            auto known = std::find(seen.begin(), seen.end(), number);
+            if (known == seen.end()) known = seen.insert(seen.end(), number);
+            out += "surface" + std::to_string(known - seen.begin() + 1);
+        }
+        at = digits;
+    }
+    out.append(svg, at, std::string::npos);
+    return out;
+}
+
 picture_format picture_of(output_format format) {
     return format == output_format::svg ? picture_format::svg
            : format == output_format::pdf ? picture_format::pdf
@@ -87,8 +118,14 @@ bool write_format(output_file& out, output_format format, const output_content& 
         written = count > 0 && write_wav(stream, r, analogue, count, c.first, c.last);
         break;
     }
+    case output_format::svg: {
+        std::string svg;
+        written = render_picture(picture_format::svg, c.width, c.height, gather_picture_bytes, &svg);
+        svg = renumber_svg_surfaces(svg);
+        written = written && std::fwrite(svg.data(), 1, svg.size(), stream) == svg.size();
+        break;
+    }
     case output_format::png:
-    case output_format::svg:
     case output_format::pdf:
         written = render_picture(picture_of(format), c.width, c.height, write_picture_bytes, stream);
         break;

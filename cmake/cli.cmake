@@ -15,8 +15,25 @@ if(TARGET korvane_linux)
   target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
 endif()
 
+# korvane-cli serve: the server on civetweb, with the page's files built in.
+# (Debian's CMake package of civetweb names a server program it does not install, so the
+# library is found directly.)
+find_path(CIVETWEB_INCLUDE_DIR civetweb.h REQUIRED)
+find_library(CIVETWEB_LIBRARY civetweb REQUIRED)
+file(GLOB KORVANE_PAGE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/page/*)
+set(KORVANE_PAGE_SOURCE ${CMAKE_BINARY_DIR}/generated/page_files.cpp)
+add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
+                   COMMAND ${CMAKE_COMMAND} "-DFILES=${KORVANE_PAGE_FILES}" -DOUTPUT=${KORVANE_PAGE_SOURCE}
+                           -P ${CMAKE_SOURCE_DIR}/cmake/embed_page.cmake
+                   DEPENDS ${KORVANE_PAGE_FILES} ${CMAKE_SOURCE_DIR}/cmake/embed_page.cmake
+                   COMMENT "Building the page's files into the server")
+file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
+add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
+target_include_directories(korvane_server SYSTEM PUBLIC ${CIVETWEB_INCLUDE_DIR})
+target_link_libraries(korvane_server PUBLIC korvane_cli_commands ${CIVETWEB_LIBRARY})
+
 add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
-target_link_libraries(korvane-cli PRIVATE korvane_cli_commands)
+target_link_libraries(korvane-cli PRIVATE korvane_server korvane_cli_commands)
 if(CMAKE_BUILD_TYPE STREQUAL "Release")
   target_link_options(korvane-cli PRIVATE -s)  # the release carries no debugging information
 endif()

@@ -1,0 +1,376 @@
+#include "server/instrument.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+
+#include "app/error_handler.h"
+#include "cli/capture_command.h"
+#include "cli/cli_common.h"
+#include "cli/outputs.h"
+
+using json = nlohmann::json;
+
+namespace {
+
+int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string iso_time(int64_t ms) {
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm when{};
+    gmtime_r(&seconds, &when);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &when);
+    char with_ms[48];
+    std::snprintf(with_ms, sizeof with_ms, "%s.%03dZ", text, static_cast<int>(ms % 1000));
+    return with_ms;
+}
+
+const char* const SETTING_NAMES[] = {"mode", "rate", "trigger", "level", "pattern", "edge", "pretrigger"};
+
+// The settings as the capture command's options, checked by its own rules: the header, and
+// the options as the command took them (names in their own case).
+bool parse_settings(const json& settings, run_settings& header, json& normal, std::string& message) {
+    if (!settings.is_object()) {
+        message = "the settings are an object: {\"mode\": \"dual\", \"trigger\": \"a\", \"level\": 40, ...}";
+        return false;
+    }
+    std::vector<std::string> args = {"capture", "-o", "-"};  // the output is the server's
+    for (const auto& item : settings.items()) {
+        const std::string& key = item.key();
+        if (std::find(std::begin(SETTING_NAMES), std::end(SETTING_NAMES), key) == std::end(SETTING_NAMES)) {
+            message = "'" + key + "' is not a setting; the settings are mode, rate, trigger, level, pattern, edge, pretrigger";
+            return false;
+        }
+        const json& value = item.value();
+        std::string text;
+        if (value.is_string()) text = value.get<std::string>();
+        else if (value.is_number_integer()) text = std::to_string(value.get<long long>());
+        else if (value.is_number()) text = value.dump();
+        else {
+            message = "--" + key + ": takes a number or a text";
+            return false;
+        }
+        args.push_back("--" + key);
+        args.push_back(text);
+    }
+    CLI::App top;
+    capture_options o;
+    CLI::App* c = add_capture_command(top, o);
+    try {
+        std::reverse(args.begin(), args.end());  // CLI11 takes a vector last argument first
+        top.parse(args);
+        refuse_empty_values(*c);
+        const capture_header h = capture_header_from_options(*c, o);
+        header = {h.pretrigger, h.trigger_source, h.trigger_value, h.trigger_edge, h.sample_rate_index, h.capture_mode};
+        normal = {{"mode", o.mode},       {"rate", o.rate},   {"trigger", o.trigger},     {"level", o.level},
+                  {"pattern", o.pattern}, {"edge", o.edge}, {"pretrigger", o.pretrigger}};
+        return true;
+    } catch (const CLI::ParseError& e) {
+        message = e.what();
+        return false;
+    }
+}
+
+json default_settings() {
+    return {{"mode", "dual"},   {"rate", "0"},      {"trigger", "external"}, {"level", 0},
+            {"pattern", "0"},   {"edge", "rising"}, {"pretrigger", 0}};
+}
+
+// The number after the highest "korvane-NNNNNN.dso" of a folder, so that no capture of an
+// earlier session is written over.
+int next_save_number(const std::string& folder) {
+    int highest = 0;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            int n = 0;
+            char end[8] = "";
+            if (std::sscanf(e->d_name, "korvane-%d.ds%1s", &n, end) == 2 && std::strcmp(end, "o") == 0 && n > highest)
+                highest = n;
+        }
+        closedir(d);
+    }
+    return highest + 1;
+}
+
+json entry_json(const capture_entry& e) {
+    const dso_record& r = *e.record;
+    const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+    const char* mode = mode_option_name(r.capture_mode);
+    const char* title = capture_mode_title(r.capture_mode);
+    return {{"id", e.id},
+            {"mode", mode ? json(mode) : json(nullptr)},
+            {"mode_title", title ? json(title) : json(nullptr)},
+            {"rate_hz", rate > 0 ? json(rate) : json(nullptr)},
+            {"samples", samples_in_mode(r.capture_mode)},
+            {"time", e.time},
+            {"triggered", e.triggered},
+            {"origin", e.origin},
+            {"name", e.name},
+            {"ready_ms", e.ready_ms}};
+}
+
+}  // namespace
+
+// The run's reports, on the runner thread.
+struct instrument::observer final : run_observer {
+    instrument& owner;
+    int reports_seen;
+    explicit observer(instrument& o) : owner(o), reports_seen(o.reports_) {}
+
+    void waiting(double seconds, bool untriggered) override {
+        std::lock_guard<std::mutex> lock(owner.state_mutex_);
+        owner.status_ = "waiting";
+        owner.waited_ = seconds;
+        owner.untriggered_ = untriggered;
+        owner.changed();
+    }
+    void downloading(int32_t percent) override {
+        std::lock_guard<std::mutex> lock(owner.state_mutex_);
+        owner.status_ = "downloading";
+        owner.percent_ = percent;
+        owner.changed();
+    }
+    void captured(const dso_record& record, bool triggered) override {
+        auto entry = std::make_shared<capture_entry>();
+        entry->record = std::make_unique<dso_record>(record);
+        entry->ready_ms = now_ms();
+        entry->time = iso_time(entry->ready_ms);
+        entry->triggered = triggered;
+        entry->origin = "capture";
+        if (!owner.save_dir_.empty()) {
+            char name[40];
+            std::snprintf(name, sizeof name, "korvane-%06d.dso", owner.save_number_++);
+            const std::string path = owner.save_dir_ + "/" + name;
+            output_request request{path, output_format::dso, {}};
+            output_content content;
+            file_failure failure;
+            if (plan_output(path, request.plan, failure) && write_capture_output(request, content, failure)) {
+                entry->name = path;
+            } else {
+                print_report_line(failure.code, "save_dso_structure", failure.what);
+                owner.set_error({failure.code, 5, "", "save_dso_structure", failure.what});
+            }
+        }
+        std::lock_guard<std::mutex> lock(owner.state_mutex_);
+        entry->id = owner.next_id_++;
+        owner.history_.push_front(entry);
+        if (owner.history_.size() > HISTORY_SIZE) owner.history_.pop_back();
+        ++owner.taken_;
+        ++owner.run_taken_;
+        owner.status_ = "idle";
+        owner.changed();
+    }
+    bool failed() override {
+        std::string message;
+        if (port_failed(message)) {
+            print_report_line(13, "port_bus", message);
+            owner.set_error({13, 10, "", "port_bus", message});
+            return true;
+        }
+        std::lock_guard<std::mutex> lock(owner.state_mutex_);
+        if (owner.reports_ == reports_seen) return false;
+        reports_seen = owner.reports_;
+        return true;  // the core reported a failure of the capture (no samples downloaded)
+    }
+};
+
+instrument::instrument(std::string port_name, std::string save_dir)
+    : port_name_(std::move(port_name)), save_dir_(std::move(save_dir)), settings_(default_settings()) {
+    if (!save_dir_.empty()) save_number_ = next_save_number(save_dir_);
+    runner_ = std::thread([this] { runner(); });
+}
+
+instrument::~instrument() { shut_down(); }
+
+void instrument::runner() {
+    std::unique_lock<std::mutex> lock(run_mutex_);
+    for (;;) {
+        run_wanted_.wait(lock, [this] { return pending_ || ending_; });
+        if (ending_) return;
+        pending_ = false;
+        const run_mode mode = pending_mode_;
+        const run_settings settings = pending_settings_;
+        const double holdoff = pending_holdoff_;
+        running_ = true;
+        lock.unlock();
+        {
+            std::lock_guard<std::mutex> port(port_mutex_);
+            observer watcher(*this);
+            run_captures(mode, settings, holdoff, watcher);
+        }
+        lock.lock();
+        running_ = false;
+        std::lock_guard<std::mutex> state(state_mutex_);
+        if (!pending_) run_mode_ = "stopped";
+        status_ = "idle";
+        changed();
+    }
+}
+
+bool instrument::run(const std::string& mode, const json& settings, double holdoff, std::string& message) {
+    run_mode m;
+    if (mode == "single") m = run_mode::single;
+    else if (mode == "normal") m = run_mode::normal;
+    else if (mode == "auto") m = run_mode::automatic;
+    else {
+        message = "'" + mode + "' is not a run mode; use single, normal or auto";
+        return false;
+    }
+    if (!(holdoff > 0)) {
+        message = "holdoff: the hold-off of Auto is a number of seconds above 0";
+        return false;
+    }
+    run_settings header{};
+    json normal;
+    if (!parse_settings(settings, header, normal, message)) return false;
+    std::lock_guard<std::mutex> lock(run_mutex_);
+    if (ending_) {
+        message = "the server is ending";
+        return false;
+    }
+    if (running_) stop_run();  // the runner takes the new run once this one has ended
+    pending_ = true;
+    pending_mode_ = m;
+    pending_settings_ = header;
+    pending_holdoff_ = holdoff;
+    {
+        std::lock_guard<std::mutex> state(state_mutex_);
+        settings_ = normal;
+        run_mode_ = mode;
+        run_taken_ = 0;
+        run_started_ms_ = now_ms();
+        has_error_ = false;
+        status_ = "waiting";
+        waited_ = 0;
+        untriggered_ = false;
+        changed();
+    }
+    run_wanted_.notify_all();
+    return true;
+}
+
+void instrument::stop() {
+    std::lock_guard<std::mutex> lock(run_mutex_);
+    pending_ = false;
+    if (running_) stop_run();
+    std::lock_guard<std::mutex> state(state_mutex_);
+    if (!running_) {
+        run_mode_ = "stopped";
+        status_ = "idle";
+    }
+    changed();
+}
+
+void instrument::shut_down() {
+    {
+        std::lock_guard<std::mutex> lock(run_mutex_);
+        if (ending_ && !runner_.joinable()) return;
+        ending_ = true;
+        pending_ = false;
+        if (running_) stop_run();
+    }
+    run_wanted_.notify_all();
+    if (runner_.joinable()) runner_.join();
+    std::lock_guard<std::mutex> state(state_mutex_);
+    changed();
+}
+
+void instrument::changed() {
+    ++version_;
+    state_changed_.notify_all();
+}
+
+uint64_t instrument::version() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return version_;
+}
+
+uint64_t instrument::wait_for_change(uint64_t seen, int timeout_ms) const {
+    std::unique_lock<std::mutex> lock(state_mutex_);
+    state_changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return version_ != seen; });
+    return version_;
+}
+
+json instrument::state() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    json status = {{"state", status_}};
+    if (status_ == "waiting") {
+        status["seconds"] = waited_;
+        status["untriggered"] = untriggered_;
+    } else if (status_ == "downloading") {
+        status["percent"] = percent_;
+    }
+    json captures = json::array();
+    for (const auto& e : history_) captures.push_back(entry_json(*e));
+    const double minutes = (now_ms() - run_started_ms_) / 60000.0;
+    json error = nullptr;
+    if (has_error_) {
+        error = {{"code", error_.code}, {"level", error_.level}, {"text", error_.text},
+                 {"function", error_.function}, {"info", error_.info}};
+    }
+    return {{"version", version_},
+            {"settings", settings_},
+            {"run", run_mode_},
+            {"status", status},
+            {"taken", taken_},
+            {"run_taken", run_taken_},
+            {"per_minute", run_taken_ > 0 && minutes > 0 ? json(run_taken_ / minutes) : json(nullptr)},
+            {"captures", captures},
+            {"latest", history_.empty() ? json(nullptr) : json(history_.front()->id)},
+            {"error", error},
+            {"port", port_name_},
+            {"save_dir", save_dir_.empty() ? json(nullptr) : json(save_dir_)},
+            {"io_available", !running_}};
+}
+
+std::shared_ptr<const capture_entry> instrument::capture(int id) const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (history_.empty()) return nullptr;
+    if (id < 0) return history_.front();
+    for (const auto& e : history_)
+        if (e->id == id) return e;
+    return nullptr;
+}
+
+int instrument::add_upload(const dso_record& record, const std::string& name) {
+    auto entry = std::make_shared<capture_entry>();
+    entry->record = std::make_unique<dso_record>(record);
+    entry->ready_ms = now_ms();
+    entry->time = iso_time(entry->ready_ms);
+    entry->triggered = true;
+    entry->origin = "upload";
+    entry->name = name;
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    entry->id = next_id_++;
+    history_.push_front(entry);
+    if (history_.size() > HISTORY_SIZE) history_.pop_back();
+    changed();
+    return entry->id;
+}
+
+bool instrument::try_hold_port() { return port_mutex_.try_lock(); }
+void instrument::release_port() { port_mutex_.unlock(); }
+
+void instrument::report(const instrument_error& error) {
+    set_error(error);
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    ++reports_;
+}
+
+void instrument::set_error(const instrument_error& error) {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    has_error_ = true;
+    error_ = error;
+    if (error_.text.empty())
+        for (const error_entry& e : error_table)
+            if (e.code == error_.code) error_.text = e.code == 13 ? "Parallel port access failed" : e.text;
+    changed();
+}

@@ -1,0 +1,115 @@
+// The instrument behind korvane-cli serve: one port, one run of captures at a time (Single,
+// Normal, Auto through the run loop), the last captures of the session, and the state every
+// page sees. Commands come from any thread and are taken in turn.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "capture/dso_structure.h"
+#include "hardware/run_loop.h"
+
+constexpr size_t HISTORY_SIZE = 32;
+
+struct capture_entry {
+    int id;
+    std::unique_ptr<dso_record> record;
+    std::string time;      // when it was taken or opened, ISO 8601 in UTC
+    bool triggered;        // false: Auto's capture without a trigger
+    std::string origin;    // "capture" or "upload"
+    std::string name;      // an upload's file name; a capture's --save-dir file
+    int64_t ready_ms;      // when it was ready, milliseconds since 1970 (the page measures from it)
+};
+
+// The program's own report of a failure, as the pages show it.
+struct instrument_error {
+    int32_t code = 0;
+    int32_t level = 0;
+    std::string text;
+    std::string function;
+    std::string info;
+};
+
+class instrument {
+public:
+    // The port must be open already; save_dir is empty or a folder to write every capture to.
+    instrument(std::string port_name, std::string save_dir);
+    ~instrument();
+    instrument(const instrument&) = delete;
+    instrument& operator=(const instrument&) = delete;
+
+    // Starts a run with settings given as the capture command's options ({"mode": "dual",
+    // "level": 40, ...}). A run in progress is stopped first. false with the message the
+    // command line would give for settings it refuses.
+    bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message);
+    // Ends the run: a wait is cancelled as Cancel does; a download finishes first.
+    void stop();
+    // Stops for good (at the end of the server).
+    void shut_down();
+
+    // The state as JSON, and a counter that grows with every change.
+    nlohmann::json state() const;
+    uint64_t version() const;
+    // Waits until the version differs from seen (or the timeout, or shut_down); the version now.
+    uint64_t wait_for_change(uint64_t seen, int timeout_ms) const;
+
+    // A capture of the history by id (-1: the newest); null when it is not held.
+    std::shared_ptr<const capture_entry> capture(int id) const;
+    // Adds a capture from the user's machine; its id.
+    int add_upload(const dso_record& record, const std::string& name);
+
+    // The port for the Hardware IO panel: false while a run holds it. While held, nothing else
+    // uses the port.
+    bool try_hold_port();
+    void release_port();
+
+    // A report of the core during a run (the download's "no samples" warning).
+    void report(const instrument_error& error);
+
+private:
+    struct observer;
+    void runner();
+    void changed();  // with state_mutex_ held
+    void set_error(const instrument_error& error);
+
+    std::string port_name_;
+    std::string save_dir_;
+    int save_number_ = 0;
+
+    mutable std::mutex state_mutex_;
+    mutable std::condition_variable state_changed_;
+    uint64_t version_ = 1;
+    nlohmann::json settings_;
+    std::string run_mode_ = "stopped";  // of the run in progress
+    std::string status_ = "idle";       // idle, waiting, downloading
+    double waited_ = 0;
+    bool untriggered_ = false;
+    int percent_ = 0;
+    int taken_ = 0;
+    int run_taken_ = 0;
+    int64_t run_started_ms_ = 0;
+    int next_id_ = 1;
+    std::deque<std::shared_ptr<const capture_entry>> history_;  // newest first
+    bool has_error_ = false;
+    instrument_error error_;
+    int reports_ = 0;  // reports of the core since the start
+
+    // The run asked for, taken by the runner thread.
+    std::mutex run_mutex_;
+    std::condition_variable run_wanted_;
+    bool pending_ = false;
+    run_mode pending_mode_ = run_mode::single;
+    run_settings pending_settings_{};
+    double pending_holdoff_ = 1;
+    bool running_ = false;
+    bool ending_ = false;
+
+    std::mutex port_mutex_;  // held by a run and by the Hardware IO panel
+    std::thread runner_;
+};

@@ -1,0 +1,183 @@
+#include "server/serve_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include <time.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/error_handler.h"
+#include "app/error_presentation.h"
+#include "cli/cli_common.h"
+#include "hardware/port.h"
+#include "server/http_server.h"
+#include "server/instrument.h"
+
+namespace {
+
+instrument* reporting_to = nullptr;
+
+// The core's reports during a run go to the pages as well as to the terminal.
+struct server_presentation final : error_presentation {
+    void show_box(const char*, const char*, box_icon) override {}
+    void show_report(int32_t code, int32_t level, const char* function_name, const char* additional_info,
+                     const char*, const char*, box_icon) override {
+        print_report_line(code, function_name, additional_info);
+        if (reporting_to != nullptr && level < 5) reporting_to->report({code, level, "", function_name, additional_info});
+    }
+    void post_quit() override {}
+};
+server_presentation presentation;
+
+// "ADDR:PORT" as an IPv4 address and a port.
+bool parse_listen(const std::string& text, std::string& host, int& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || text[0] == '[') return false;
+    host = text.substr(0, colon);
+    const std::string number = text.substr(colon + 1);
+    if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos) return false;
+    port = std::stoi(number);
+    if (port > 65535) return false;
+    unsigned a, b, c, d;
+    char end;
+    if (host == "localhost") host = "127.0.0.1";
+    return std::sscanf(host.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &end) == 4 && a < 256 && b < 256 && c < 256 &&
+           d < 256;
+}
+
+std::string random_token() {
+    std::random_device random;
+    char text[33];
+    for (int i = 0; i < 32; i += 8) std::snprintf(text + i, 9, "%08x", random());
+    return text;
+}
+
+}  // namespace
+
+CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
+    CLI::App* c = app.add_subcommand("serve", "The instrument in a browser: capture settings, Single, Normal and Auto "
+                                              "runs, the window's view with zoom, pan, cursors and measurements, "
+                                              "downloads in every format, for every page that is open");
+    c->add_option("--port", o.port, PORT_OPTION_HELP)
+        ->default_val("sim")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                port_choice port;
+                return parse_port_option(text, port) ? std::string() : "'" + text + "' is not a port: use sim, a "
+                                                                                    "ppdev device such as "
+                                                                                    "/dev/parport0, or 0x378, 0x278, 0x3BC";
+            },
+            "sim|/dev/parportN|0x378|0x278|0x3BC"));
+    c->add_option("--port-wait", o.port_wait, "How long to wait for a ppdev port that another program holds")
+        ->check(seconds_value(true))
+        ->type_name("SECONDS")
+        ->capture_default_str();
+    c->add_option("--listen", o.listen, "The IPv4 address and port to listen on; any address but 127.0.0.1 asks "
+                                        "every request for the access token")
+        ->type_name("ADDR:PORT")
+        ->capture_default_str();
+    c->add_option("--save-dir", o.save_dir, "Also write every capture into this folder, as korvane-NNNNNN.dso")
+        ->type_name("DIR");
+    c->add_option("--token-file", o.token_file, "Read the access token from the first line of this file instead of "
+                                                "making a new one at every start")
+        ->type_name("FILE");
+    c->add_flag("--instant", o.instant, "The simulated device completes a capture as soon as its samples exist, "
+                                        "not in real time (for tests and benchmarks)");
+    c->footer("Open the address it prints. Ctrl+C or SIGTERM ends it: a capture waiting for its trigger is "
+              "cancelled and the port released.\nExit status: 0 ended by a signal; 2 a bad command line; 5 the "
+              "save folder or token file cannot be used; 10 the port; 75 the port stayed held by another "
+              "program.\n");
+    return c;
+}
+
+int run_serve_command(const serve_options& o) {
+    std::string host;
+    int listen_port = 0;
+    if (!parse_listen(o.listen, host, listen_port)) {
+        print_message("--listen: '%s' is not ADDR:PORT, an IPv4 address and a port such as 127.0.0.1:8080 or "
+                      "0.0.0.0:8080",
+                      o.listen.c_str());
+        return EXIT_USAGE;
+    }
+    if (!o.save_dir.empty()) {
+        struct stat folder;
+        if (stat(o.save_dir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) || access(o.save_dir.c_str(), W_OK | X_OK) != 0) {
+            const int error = errno != 0 && !S_ISDIR(folder.st_mode) ? errno : EACCES;
+            print_report_line(9, "serve", o.save_dir + ": " + std::strerror(S_ISDIR(folder.st_mode) ? error : ENOTDIR) +
+                                              " (the save folder must be a folder the program may write to)");
+            return EXIT_FILE;
+        }
+    }
+    server_options options;
+    options.host = host;
+    options.port = listen_port;
+    if (host != "127.0.0.1") {
+        if (o.token_file.empty()) {
+            options.token = random_token();
+        } else {
+            std::ifstream in(o.token_file);
+            std::getline(in, options.token);
+            if (!in && options.token.empty()) {
+                print_report_line(8, "serve", o.token_file + ": " + std::strerror(errno));
+                return EXIT_FILE;
+            }
+            if (options.token.size() < 16) {
+                print_message("--token-file: the token in %s is shorter than 16 characters", o.token_file.c_str());
+                return EXIT_USAGE;
+            }
+        }
+    }
+
+    port_choice port;
+    parse_port_option(o.port, port);
+    install_interrupt_handlers(nullptr);
+    set_simulated_instant(o.instant);
+    open_port(port, nullptr, o.port_wait);
+    set_port_address(port.base, false);
+    if (!check_bidirectional())
+        error_handler(10, "check_bidirectional",
+                      (o.port + ": the port reads back its own latch; set it to a bidirectional mode (PS/2, EPP or "
+                                "ECP) in the BIOS set-up")
+                          .c_str());
+    check_port_failures();
+
+    instrument device(o.port, o.save_dir);
+    reporting_to = &device;
+    set_error_presentation(&presentation);
+    http_server server;
+    std::string message;
+    if (!server.start(device, options, message)) {
+        print_message("%s", message.c_str());
+        device.shut_down();
+        close_port();
+        return EXIT_USAGE;
+    }
+    const std::string shown_host = host == "0.0.0.0" ? [] {
+        char name[256] = "";
+        return gethostname(name, sizeof name - 1) == 0 && name[0] ? std::string(name) : std::string("127.0.0.1");
+    }() : host;
+    std::string url = "http://" + shown_host + ":" + std::to_string(server.port()) + "/";
+    if (!options.token.empty()) url += "?token=" + options.token;
+    std::printf("Korvane is at %s\n", url.c_str());
+    if (host == "0.0.0.0") std::printf("(from this machine: http://127.0.0.1:%d/%s)\n", server.port(),
+                                       options.token.empty() ? "" : ("?token=" + options.token).c_str());
+    std::printf("Ctrl+C ends it.\n");
+    std::fflush(stdout);
+
+    while (interrupted_by == 0) {
+        struct timespec pause = {0, 100000000};
+        nanosleep(&pause, nullptr);
+    }
+    std::fprintf(stderr, "%s: ending: the run is stopped and the port released\n", PROGRAM_NAME);
+    device.shut_down();
+    server.stop();
+    reporting_to = nullptr;
+    install_cli_error_presentation();
+    close_port();
+    return 0;
+}
