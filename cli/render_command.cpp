@@ -115,6 +115,19 @@ render_settings render_settings_from_options(const render_options& o) {
     return s;
 }
 
+bool paint_on_surface(cairo_surface_t* surface, int32_t width, int32_t height, bool pixels) {
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_t* cr = cairo_create(surface);
+    {
+        cairo_canvas surface_canvas(cr, width, height, pixels ? slanted_lines::pixels : slanted_lines::vector);
+        paint_client(surface_canvas, 0, 0, width, height);
+        surface_canvas.flush();
+    }
+    const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    return ok;
+}
+
 bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write, void* closure) {
     cairo_surface_t* surface = nullptr;
     switch (format) {
@@ -125,18 +138,7 @@ bool render_picture(picture_format format, int32_t width, int32_t height, cairo_
         break;
     case picture_format::pdf: surface = cairo_pdf_surface_create_for_stream(write, closure, width, height); break;
     }
-    bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
-    if (ok) {
-        cairo_t* cr = cairo_create(surface);
-        {
-            cairo_canvas surface_canvas(cr, width, height,
-                                        format == picture_format::png ? slanted_lines::pixels : slanted_lines::vector);
-            paint_client(surface_canvas, 0, 0, width, height);
-            surface_canvas.flush();
-        }
-        ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-        cairo_destroy(cr);
-    }
+    bool ok = paint_on_surface(surface, width, height, format == picture_format::png);
     if (ok && format == picture_format::png)
         ok = cairo_surface_write_to_png_stream(surface, write, closure) == CAIRO_STATUS_SUCCESS;
     cairo_surface_finish(surface);  // a vector file writes its end here

@@ -56,6 +56,10 @@ render_settings render_settings_from_options(const render_options& options);
 // Draws the record as it stands (view range, preferences, mode) over a client area of
 // width x height and writes it in the format through write. Returns false when cairo or
 // write failed; every status is checked.
+// Draws the record as it stands onto a surface of width x height: lines on the pixels GDI
+// covers (pixels) or as vector paths. false when cairo failed.
+bool paint_on_surface(cairo_surface_t* surface, int32_t width, int32_t height, bool pixels);
+
 bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write,
                     void* closure);
 

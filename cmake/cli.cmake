@@ -5,6 +5,7 @@ find_package(nlohmann_json REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)  # sigrok session files
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)    # pictures of captures
+pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)  # the server's quick view pictures
 
 file(GLOB KORVANE_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cli/*.cpp)
 list(REMOVE_ITEM KORVANE_CLI_SOURCES ${CMAKE_SOURCE_DIR}/cli/main.cpp)
@@ -30,7 +31,7 @@ add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
 file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
 add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
 target_include_directories(korvane_server SYSTEM PUBLIC ${CIVETWEB_INCLUDE_DIR})
-target_link_libraries(korvane_server PUBLIC korvane_cli_commands ${CIVETWEB_LIBRARY})
+target_link_libraries(korvane_server PUBLIC korvane_cli_commands ${CIVETWEB_LIBRARY} PkgConfig::LIBPNG)
 
 add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 target_link_libraries(korvane-cli PRIVATE korvane_server korvane_cli_commands)

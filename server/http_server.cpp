@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <atomic>
 #include <cstring>
@@ -31,6 +32,7 @@
 #include "hardware/run_loop.h"
 #include "server/instrument.h"
 #include "server/page_files.h"
+#include "server/view_picture.h"
 
 using json = nlohmann::json;
 
@@ -298,9 +300,13 @@ struct http_server::impl {
                                                                          std::to_string(HISTORY_SIZE) + " are)");
         if (what == "/measurements") return measurements(conn, request, *entry);
         output_format format;
-        if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower(what) != what)
-            return send_error(conn, 404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf or /measurements");
-        const std::string file_name = "korvane-" + std::to_string(entry->id) + what;
+        // The page's view: the picture of .png, quicker to make.
+        const bool view = what == "/view";
+        if (view) format = output_format::png;
+        else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower(what) != what)
+            return send_error(conn, 404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view or "
+                                         "/measurements");
+        const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
         std::vector<std::pair<std::string, std::string>> headers = {
             {"Content-Disposition", "inline; filename=\"" + file_name + "\""}};
         if (format == output_format::dso)
@@ -312,7 +318,7 @@ struct http_server::impl {
         try {
             on_full_stack([&] {
                 if (format == output_format::png || format == output_format::svg || format == output_format::pdf)
-                    refused = picture(request, *entry, name, file_name, bytes, headers, message);
+                    refused = picture(request, *entry, name, file_name, view, bytes, headers, message);
                 else
                     refused = exported(request, *entry, name, file_name, bytes, message);
             });
@@ -345,7 +351,7 @@ struct http_server::impl {
     }
 
     int picture(const mg_request_info* request, const capture_entry& entry, const std::string& name,
-                const std::string& file_name, std::string& bytes,
+                const std::string& file_name, bool quick, std::string& bytes,
                 std::vector<std::pair<std::string, std::string>>& headers, std::string& message) {
         render_options o;
         o.file = name;
@@ -378,8 +384,8 @@ struct http_server::impl {
         output_content content;
         if (const int refused = prepare_render(name, o, s, content, message)) return refused;
         file_failure failure;
-        if (!write_capture_bytes(s.format, content, bytes, failure)) {
-            message = failure.what;
+        if (quick ? !render_view_png(s.width, s.height, bytes) : !write_capture_bytes(s.format, content, bytes, failure)) {
+            message = quick ? "the view could not be drawn" : failure.what;
             return EXIT_FILE;
         }
         // Where the picture put the samples, for the page's cursors.
@@ -534,22 +540,25 @@ struct http_server::impl {
         c.sender = std::thread([this, &c] {
             // The newest state wins: a slow page skips the states it had no time for.
             uint64_t sent = 0;
-            json latest = nullptr;
+            int64_t ready_ms = 0;
+            int latest = device->latest(ready_ms);
+            bool first = true;
             while (!c.closed.load()) {
                 const uint64_t now = device->wait_for_change(sent, 1000);
                 if (c.closed.load()) break;
-                if (now == sent) continue;
-                sent = now;
-                json state = device->state();
-                if (state["latest"] != latest && !state["latest"].is_null()) {
-                    latest = state["latest"];
-                    const json message = {{"type", "capture"}, {"id", latest}, {"ready_ms", state["captures"][0]["ready_ms"]}};
-                    const std::string text = message.dump();
+                if (now == sent && !first) continue;
+                first = false;
+                const int newest = device->latest(ready_ms);
+                if (newest != latest) {
+                    latest = newest;
+                    const std::string text =
+                        json({{"type", "capture"}, {"id", newest}, {"ready_ms", ready_ms}}).dump();
                     if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) <= 0) break;
                 }
-                latest = state["latest"];
-                const std::string text = json({{"type", "state"}, {"state", state}}).dump(-1, ' ', false, json::error_handler_t::replace);
-                if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) <= 0) break;
+                const std::shared_ptr<const std::string> text = device->state_message(sent);
+                if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text->data(), text->size()) <= 0) break;
+                // At most about 30 states a second to a page: what changes meanwhile comes in the next.
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
             }
         });
     }
@@ -592,6 +601,7 @@ bool http_server::start(instrument& device, const server_options& options, std::
     const char* settings[] = {"listening_ports", ports.c_str(),
                               "num_threads", "24",
                               "enable_keep_alive", "yes",
+                              "tcp_nodelay", "1",  // a response's header and body go out at once
                               "request_timeout_ms", "30000",
                               "websocket_timeout_ms", "30000",
                               "enable_websocket_ping_pong", "yes",

@@ -117,6 +117,37 @@ json entry_json(const capture_entry& e) {
             {"ready_ms", e.ready_ms}};
 }
 
+// What the settings may be, for the page's lists: the modes, each mode's rates as the settings
+// dialog lists them, and its trigger sources.
+const json& choices() {
+    static const json made = [] {
+        json modes = json::array(), rates = json::object(), sources = json::object();
+        for (int8_t m = MODE_DUAL; m <= MODE_MIXED; ++m) {
+            const std::string name = mode_option_name(m);
+            modes.push_back({{"value", name}, {"title", capture_mode_title(m)}});
+            json list = json::array();
+            for (int8_t i = 0; i <= 5; ++i) {
+                const double mhz = sample_rate_hz(m, i) / 1e6;
+                char text[24], value[24];
+                std::snprintf(text, sizeof text, "%.1f MHz", mhz);
+                std::snprintf(value, sizeof value, "%gMHz", mhz);
+                list.push_back({{"index", i}, {"text", text}, {"value", value}});
+            }
+            rates[name] = list;
+            const bool logic = m == MODE_LOGIC16 || m == MODE_MIXED;
+            json s = json::array();
+            s.push_back({{"value", "a"}, {"title", logic ? "Logic inputs (pattern)" : "Channel A"}, {"takes", logic ? "pattern" : "level"}});
+            if (m == MODE_DUAL || m == MODE_MIXED) s.push_back({{"value", "b"}, {"title", "Channel B"}, {"takes", "level"}});
+            s.push_back({{"value", "external"}, {"title", "External"}, {"takes", "edge"}});
+            s.push_back({{"value", "none"}, {"title", "None"}, {"takes", "nothing"}});
+            sources[name] = s;
+        }
+        return json{{"modes", modes}, {"rates", rates}, {"sources", sources}, {"level", {{"min", -126}, {"max", 127}}},
+                    {"pretrigger", {{"min", 0}, {"max", 0x5FFFF}}}, {"history", HISTORY_SIZE}};
+    }();
+    return made;
+}
+
 }  // namespace
 
 // The run's reports, on the runner thread.
@@ -125,18 +156,28 @@ struct instrument::observer final : run_observer {
     int reports_seen;
     explicit observer(instrument& o) : owner(o), reports_seen(o.reports_) {}
 
+    // The pages hear of the wait and of the download's progress at most every 40 ms (every
+    // change of status at once): what a page shows, without a flood of states that would
+    // slow the captures when many pages watch.
+    int64_t told_ms = 0;
+    void tell(const char* status) {
+        const int64_t now = now_ms();
+        if (owner.status_ != status || now - told_ms >= 40) {
+            told_ms = now;
+            owner.status_ = status;
+            owner.changed();
+        }
+    }
     void waiting(double seconds, bool untriggered) override {
         std::lock_guard<std::mutex> lock(owner.state_mutex_);
-        owner.status_ = "waiting";
         owner.waited_ = seconds;
         owner.untriggered_ = untriggered;
-        owner.changed();
+        tell("waiting");
     }
     void downloading(int32_t percent) override {
         std::lock_guard<std::mutex> lock(owner.state_mutex_);
-        owner.status_ = "downloading";
         owner.percent_ = percent;
-        owner.changed();
+        tell("downloading");
     }
     void captured(const dso_record& record, bool triggered) override {
         auto entry = std::make_shared<capture_entry>();
@@ -328,7 +369,28 @@ json instrument::state() const {
             {"error", error},
             {"port", port_name_},
             {"save_dir", save_dir_.empty() ? json(nullptr) : json(save_dir_)},
-            {"io_available", !running_}};
+            {"io_available", !running_},
+            {"choices", choices()}};
+}
+
+std::shared_ptr<const std::string> instrument::state_message(uint64_t& version) const {
+    std::lock_guard<std::mutex> lock(message_mutex_);
+    const uint64_t now = this->version();
+    if (!message_ || message_version_ != now) {
+        const json state = this->state();
+        message_version_ = state["version"].get<uint64_t>();
+        message_ = std::make_shared<const std::string>(
+            json({{"type", "state"}, {"state", state}}).dump(-1, ' ', false, json::error_handler_t::replace));
+    }
+    version = message_version_;
+    return message_;
+}
+
+int instrument::latest(int64_t& ready_ms) const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (history_.empty()) return 0;
+    ready_ms = history_.front()->ready_ms;
+    return history_.front()->id;
 }
 
 std::shared_ptr<const capture_entry> instrument::capture(int id) const {

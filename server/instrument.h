@@ -59,6 +59,12 @@ public:
     // Waits until the version differs from seen (or the timeout, or shut_down); the version now.
     uint64_t wait_for_change(uint64_t seen, int timeout_ms) const;
 
+    // The state as the WebSocket pushes it ({"type": "state", "state": ...}), made once for
+    // every page that sends it, with its version; and the newest capture's id (0: none yet)
+    // and when it was ready.
+    std::shared_ptr<const std::string> state_message(uint64_t& version) const;
+    int latest(int64_t& ready_ms) const;
+
     // A capture of the history by id (-1: the newest); null when it is not held.
     std::shared_ptr<const capture_entry> capture(int id) const;
     // Adds a capture from the user's machine; its id.
@@ -99,6 +105,9 @@ private:
     bool has_error_ = false;
     instrument_error error_;
     int reports_ = 0;  // reports of the core since the start
+    mutable std::mutex message_mutex_;
+    mutable uint64_t message_version_ = 0;
+    mutable std::shared_ptr<const std::string> message_;
 
     // The run asked for, taken by the runner thread.
     std::mutex run_mutex_;

@@ -8,6 +8,7 @@
 
 #include <time.h>
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +133,11 @@ int run_serve_command(const serve_options& o) {
             }
         }
     }
+
+    // Captures and pictures are large blocks: they go back to the system when they are freed,
+    // whichever thread freed them, so that the server's memory stays that of its history.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 4);
 
     port_choice port;
     parse_port_option(o.port, port);

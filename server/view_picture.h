@@ -1,0 +1,9 @@
+// The page's view: the window's paint of the record as it stands, as a PNG made for speed
+// (the same pixels as korvane-cli render's picture, compressed lightly), for the picture
+// that follows every zoom and pan.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// false when the picture could not be drawn or encoded.
+bool render_view_png(int32_t width, int32_t height, std::string& png);
