@@ -183,7 +183,9 @@ finally:
 print("== the access token on another address")
 token_file = f"{WORK}/token"
 open(token_file, "w").write("0123456789abcdef0123\n")
-server, port, url = start("--listen", "0.0.0.0:0", "--token-file", token_file)
+saved = f"{WORK}/saved"
+os.mkdir(saved)
+server, port, url = start("--listen", "0.0.0.0:0", "--token-file", token_file, "--save-dir", saved)
 try:
     if "?token=0123456789abcdef0123" not in url:
         fail(f"the URL carries no token: {url}")
@@ -197,6 +199,16 @@ try:
         fail("the token's cookie was refused")
     if request(port, "POST", "/api/run", {"mode": "single"})[0] != 403:
         fail("a run was started without the token")
+    # With the token, a capture, which --save-dir keeps.
+    token = {"X-Korvane-Token": "0123456789abcdef0123"}
+    request(port, "POST", "/api/run", {"mode": "single"}, headers=token)
+    deadline = time.time() + 20
+    while time.time() < deadline and json.loads(request(port, "GET", "/api/state", headers=token)[1])["taken"] < 1:
+        time.sleep(0.05)
+    kept = sorted(os.listdir(saved))
+    latest = request(port, "GET", "/api/captures/latest.dso", headers=token)[1]
+    if kept != ["korvane-000001.dso"] or open(f"{saved}/{kept[0]}", "rb").read() != latest:
+        fail(f"--save-dir holds {kept}")
     try:
         websocket.create_connection(f"ws://127.0.0.1:{port}/api/live", timeout=5).close()
         fail("the WebSocket opened without the token")
