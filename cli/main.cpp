@@ -12,6 +12,7 @@
 #include "app/version.h"
 #include "capture/dso_structure.h"
 #include "cli/capture_command.h"
+#include "cli/decode_command.h"
 #include "cli/cli_common.h"
 #include "cli/export_command.h"
 #include "cli/info_command.h"
@@ -81,12 +82,14 @@ int run(int argc, char** argv) {
     io_options io;
     render_options render;
     serve_options serve;
+    decode_options decode;
     CLI::App* capture_command = add_capture_command(app, capture);
     CLI::App* info_command = add_info_command(app, info);
     CLI::App* export_command = add_export_command(app, exporting);
     CLI::App* io_command = add_io_command(app, io);
     CLI::App* render_command = add_render_command(app, render);
     CLI::App* serve_command = add_serve_command(app, serve);
+    CLI::App* decode_command = add_decode_command(app, decode);
     // Set after the commands, so that theirs are their own.
     app.footer("korvane-cli help COMMAND (or korvane-cli COMMAND --help) shows a command's options.\n");
 
@@ -124,6 +127,7 @@ int run(int argc, char** argv) {
         if (*io_command) return run_io_command(io, io_action_from_options(io));
         if (*render_command) return run_render_command(render, render_settings_from_options(render));
         if (*serve_command) return run_serve_command(serve);
+        if (*decode_command) return run_decode_command(decode);
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.
         const int shown = app.exit(e);

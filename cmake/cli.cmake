@@ -6,12 +6,14 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)  # sigrok session files
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)    # pictures of captures
 pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)  # the server's quick view pictures
+pkg_check_modules(SIGROKDECODE REQUIRED IMPORTED_TARGET libsigrokdecode)  # protocol decoding
 
 file(GLOB KORVANE_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cli/*.cpp)
 list(REMOVE_ITEM KORVANE_CLI_SOURCES ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 add_library(korvane_cli_commands STATIC ${KORVANE_CLI_SOURCES})
 target_link_libraries(korvane_cli_commands PUBLIC korvane_core korvane_analysis korvane_simulator
-                      CLI11::CLI11 nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO)
+                      CLI11::CLI11 nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO
+                      PkgConfig::SIGROKDECODE)
 if(TARGET korvane_linux)
   target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
 endif()

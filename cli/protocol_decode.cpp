@@ -1,0 +1,477 @@
+#include "cli/protocol_decode.h"
+
+#include <libsigrokdecode/libsigrokdecode.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+std::mutex library_mutex;  // the library and its Python are entered by one decoding at a time
+bool started = false;
+std::string logged;        // what the library said at warning level and above, for messages
+
+int keep_log(void*, int level, const char* format, va_list args) {
+    if (level > SRD_LOG_WARN) return SRD_OK;
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (!logged.empty()) logged += "\n";
+    logged += text;
+    return SRD_OK;
+}
+
+bool start_library(std::string& message) {
+    if (started) return true;
+    srd_log_callback_set(keep_log, nullptr);
+    srd_log_loglevel_set(SRD_LOG_WARN);
+    const int status = srd_init(nullptr);
+    if (status != SRD_OK) {
+        message = std::string("the decoder library cannot start: ") + srd_strerror(status);
+        return false;
+    }
+    started = true;
+    return true;
+}
+
+std::vector<std::string> split(const std::string& text, char by) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t next; (next = text.find(by, at)) != std::string::npos; at = next + 1) parts.push_back(text.substr(at, next - at));
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
+srd_decoder* load_decoder(const std::string& id, std::string& message) {
+    if (srd_decoder* d = srd_decoder_get_by_id(id.c_str())) return d;
+    logged.clear();
+    if (id.empty() || id.find_first_of("/. ") != std::string::npos || srd_decoder_load(id.c_str()) != SRD_OK) {
+        message = "'" + id + "' is not a decoder; korvane-cli decode --list lists them";
+        return nullptr;
+    }
+    return srd_decoder_get_by_id(id.c_str());
+}
+
+const srd_decoder_option* find_option(const srd_decoder* d, const std::string& key) {
+    for (const GSList* l = d->options; l != nullptr; l = l->next) {
+        const auto* o = static_cast<const srd_decoder_option*>(l->data);
+        if (key == o->id) return o;
+    }
+    return nullptr;
+}
+
+const srd_channel* find_channel(const srd_decoder* d, const std::string& key) {
+    for (const GSList* list : {d->channels, d->opt_channels})
+        for (const GSList* l = list; l != nullptr; l = l->next) {
+            const auto* c = static_cast<const srd_channel*>(l->data);
+            if (key == c->id) return c;
+        }
+    return nullptr;
+}
+
+std::string variant_text(GVariant* v) {
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) return g_variant_get_string(v, nullptr);
+    gchar* printed = g_variant_print(v, FALSE);
+    std::string text = printed;
+    g_free(printed);
+    return text;
+}
+
+// The option's value from text, of the type of its default; nullptr with the message.
+GVariant* option_value(const std::string& decoder, const srd_decoder_option* o, const std::string& text,
+                       std::string& message) {
+    GVariant* value = nullptr;
+    const std::string name = decoder + ":" + o->id;
+    if (g_variant_is_of_type(o->def, G_VARIANT_TYPE_INT64)) {
+        char* end = nullptr;
+        errno = 0;
+        const long long v = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || errno != 0) {
+            message = name + ": '" + text + "' is not a whole number";
+            return nullptr;
+        }
+        value = g_variant_new_int64(v);
+    } else if (g_variant_is_of_type(o->def, G_VARIANT_TYPE_DOUBLE)) {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(v)) {
+            message = name + ": '" + text + "' is not a number";
+            return nullptr;
+        }
+        value = g_variant_new_double(v);
+    } else {
+        value = g_variant_new_string(text.c_str());
+    }
+    g_variant_ref_sink(value);
+    if (o->values != nullptr) {
+        bool listed = false;
+        std::string values;
+        for (const GSList* l = o->values; l != nullptr; l = l->next) {
+            GVariant* allowed = static_cast<GVariant*>(l->data);
+            listed = listed || g_variant_equal(allowed, value);
+            values += (values.empty() ? "" : ", ") + variant_text(allowed);
+        }
+        if (!listed) {
+            message = name + ": '" + text + "' is not one of " + values;
+            g_variant_unref(value);
+            return nullptr;
+        }
+    }
+    return value;
+}
+
+// The channel a text names among the mode's inputs: D3, d3 or 3.
+int channel_index(const std::string& text, int inputs) {
+    std::string number = text;
+    if (!number.empty() && (number[0] == 'D' || number[0] == 'd')) number = number.substr(1);
+    if (number.empty() || number.size() > 2 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
+    const int index = std::atoi(number.c_str());
+    return index < inputs ? index : -1;
+}
+
+struct instance_info {
+    std::string decoder;
+    std::string instance;
+    const srd_decoder* dec;
+};
+
+struct collected {
+    std::mutex mutex;
+    std::vector<decoded_annotation>* out;
+    // The classes each instance shows; an instance missing here shows all (no filter).
+    std::map<std::string, std::vector<bool>> shown;
+    bool filtered;
+    std::map<const srd_decoder_inst*, const instance_info*> instances;
+};
+
+void take_annotation(srd_proto_data* data, void* closure) {
+    auto& c = *static_cast<collected*>(closure);
+    const srd_decoder_inst* di = data->pdo->di;
+    const auto* a = static_cast<const srd_proto_data_annotation*>(data->data);
+    const auto known = c.instances.find(di);
+    if (known == c.instances.end()) return;
+    const instance_info& info = *known->second;
+    if (c.filtered) {
+        const auto shown = c.shown.find(info.instance);
+        if (shown == c.shown.end()) return;
+        if (!shown->second.empty() &&
+            (a->ann_class < 0 || static_cast<size_t>(a->ann_class) >= shown->second.size() || !shown->second[a->ann_class]))
+            return;
+    }
+    decoded_annotation out;
+    out.start = data->start_sample;
+    out.end = data->end_sample;
+    out.decoder = info.decoder;
+    out.instance = info.instance;
+    const GSList* cls = g_slist_nth(info.dec->annotations, static_cast<guint>(a->ann_class));
+    if (cls != nullptr) out.class_name = static_cast<char**>(cls->data)[0];
+    int row_number = 0;
+    for (const GSList* r = info.dec->annotation_rows; r != nullptr && out.row.empty(); r = r->next, ++row_number) {
+        const auto* row = static_cast<const srd_decoder_annotation_row*>(r->data);
+        for (const GSList* k = row->ann_classes; k != nullptr; k = k->next)
+            if (GPOINTER_TO_INT(k->data) == a->ann_class) {
+                out.row = row->id;
+                out.row_description = row->desc;
+            }
+    }
+    for (char** t = a->ann_text; t != nullptr && *t != nullptr; ++t) out.texts.emplace_back(*t);
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.out->push_back(std::move(out));
+}
+
+// The classes of a decoder that names select ("rx-data:warnings"): class names first, then
+// rows for their classes; false with the message for a name that is neither.
+bool select_classes(const srd_decoder* d, const std::string& names, std::vector<bool>& shown, std::string& message) {
+    shown.assign(g_slist_length(d->annotations), false);
+    for (const std::string& name : split(names, ':')) {
+        int index = 0;
+        bool found = false;
+        for (const GSList* l = d->annotations; l != nullptr; l = l->next, ++index)
+            if (name == static_cast<char**>(l->data)[0]) shown[static_cast<size_t>(index)] = found = true;
+        if (!found)
+            for (const GSList* r = d->annotation_rows; r != nullptr; r = r->next) {
+                const auto* row = static_cast<const srd_decoder_annotation_row*>(r->data);
+                if (name != row->id) continue;
+                for (const GSList* k = row->ann_classes; k != nullptr; k = k->next)
+                    shown[static_cast<size_t>(GPOINTER_TO_INT(k->data))] = found = true;
+            }
+        if (!found) {
+            message = "-A " + std::string(d->id) + "=" + names + ": '" + name + "' is neither an annotation class nor a row of " +
+                      d->id + "; korvane-cli decode --show " + d->id + " lists them";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::vector<std::string>& stacks,
+                   const std::vector<std::string>& filters, decode_result& result, std::string& message) {
+    const int inputs = r.capture_mode == MODE_LOGIC16 ? 16 : r.capture_mode == MODE_MIXED ? 8 : 0;
+    if (inputs == 0) {
+        const char* title = capture_mode_title(r.capture_mode);
+        message = std::string("a ") + (title ? title : "capture of an unknown mode") +
+                  " capture has no logic inputs to decode (16 Bit Logic and Mixed Mode have them)";
+        return 1;
+    }
+    const int unit = inputs / 8;
+    const uint8_t* samples = r.capture_mode == MODE_LOGIC16 ? r.sample_area : r.channel_a;
+    result = decode_result();
+    result.rate_hz = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+    if (result.rate_hz <= 0) {
+        message = "the capture names no sample rate; the decoders need one";
+        return 1;
+    }
+
+    std::lock_guard<std::mutex> lock(library_mutex);
+    if (!start_library(message)) return 1;
+    srd_session* session = nullptr;
+    srd_session_new(&session);
+    std::vector<std::unique_ptr<instance_info>> infos;
+    collected sink;
+    sink.out = &result.annotations;
+    sink.filtered = !filters.empty();
+    int status = 0;
+    const auto fail = [&](int code, const std::string& text) {
+        status = code;
+        message = text;
+    };
+    std::map<std::string, int> seen;  // instances of each decoder
+
+    for (const std::string& stack : stacks) {
+        srd_decoder_inst* below = nullptr;
+        bool bottom = true;
+        for (const std::string& element : split(stack, ',')) {
+            std::vector<std::string> parts = split(element, ':');
+            const std::string id = parts[0];
+            srd_decoder* d = load_decoder(id, message);
+            if (d == nullptr) {
+                status = 2;
+                break;
+            }
+            GHashTable* options = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, (GDestroyNotify)g_variant_unref);
+            GHashTable* channels = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, (GDestroyNotify)g_variant_unref);
+            for (size_t i = 1; i < parts.size() && status == 0; ++i) {
+                const size_t equals = parts[i].find('=');
+                if (equals == std::string::npos || equals == 0) {
+                    fail(2, id + ": '" + parts[i] + "' is not KEY=VALUE");
+                    break;
+                }
+                const std::string key = parts[i].substr(0, equals), text = parts[i].substr(equals + 1);
+                if (const srd_decoder_option* o = find_option(d, key)) {
+                    GVariant* value = option_value(id, o, text, message);
+                    if (value == nullptr) status = 2;
+                    else g_hash_table_insert(options, g_strdup(key.c_str()), value);
+                } else if (const srd_channel* c = find_channel(d, key)) {
+                    const int index = channel_index(text, inputs);
+                    if (!bottom)
+                        fail(2, id + ":" + key + ": a decoder stacked on another takes no channels");
+                    else if (index < 0)
+                        fail(2, id + ":" + key + "=" + text + ": this capture's mode (" + capture_mode_title(r.capture_mode) +
+                                    ") has the logic inputs D0..D" + std::to_string(inputs - 1));
+                    else
+                        g_hash_table_insert(channels, g_strdup(c->id), g_variant_ref_sink(g_variant_new_int32(index)));
+                } else {
+                    fail(2, id + ": '" + key + "' is neither an option nor a channel of " + id +
+                                "; korvane-cli decode --show " + id + " lists them");
+                }
+            }
+            if (status == 0) {
+                // The library names every instance after its decoder; a second one of a kind
+                // gets a number.
+                const int n = ++seen[id];
+                const std::string name = n == 1 ? id : id + "-" + std::to_string(n);
+                if (n > 1) g_hash_table_insert(options, g_strdup("id"), g_variant_ref_sink(g_variant_new_string(name.c_str())));
+                logged.clear();
+                srd_decoder_inst* di = srd_inst_new(session, id.c_str(), options);
+                if (di == nullptr) fail(2, id + ": the decoder refused its options" + (logged.empty() ? "" : ": " + logged));
+                else if (bottom && srd_inst_channel_set_all(di, channels) != SRD_OK)
+                    fail(2, id + ": the decoder refused its channels" + (logged.empty() ? "" : ": " + logged));
+                else if (below != nullptr && srd_inst_stack(session, below, di) != SRD_OK)
+                    fail(2, id + " cannot be stacked on " + below->decoder->id + (logged.empty() ? "" : ": " + logged));
+                if (status == 0) {
+                    infos.push_back(std::make_unique<instance_info>(instance_info{id, name, d}));
+                    sink.instances[di] = infos.back().get();
+                    below = di;
+                }
+            }
+            g_hash_table_destroy(options);
+            g_hash_table_destroy(channels);
+            bottom = false;
+            if (status != 0) break;
+        }
+        if (status != 0) break;
+    }
+
+    // The filters name decoders of the stacks, and their classes or rows.
+    for (size_t i = 0; i < filters.size() && status == 0; ++i) {
+        const size_t equals = filters[i].find('=');
+        const std::string name = filters[i].substr(0, equals);
+        const instance_info* info = nullptr;
+        for (const auto& candidate : infos)
+            if (candidate->instance == name) info = candidate.get();
+        if (info == nullptr) {
+            fail(2, "-A " + filters[i] + ": '" + name + "' is not a decoder of the -P specifications");
+            break;
+        }
+        std::vector<bool> shown;
+        if (equals != std::string::npos && !select_classes(info->dec, filters[i].substr(equals + 1), shown, message)) {
+            status = 2;
+            break;
+        }
+        // A decoder named alone shows every class (an empty list); classes add up.
+        const auto known = sink.shown.find(name);
+        if (equals == std::string::npos) sink.shown[name].clear();
+        else if (known == sink.shown.end()) sink.shown[name] = shown;
+        else if (!known->second.empty())
+            for (size_t k = 0; k < shown.size(); ++k) known->second[k] = known->second[k] || shown[k];
+    }
+
+    if (status == 0) {
+        srd_pd_output_callback_add(session, SRD_OUTPUT_ANN, take_annotation, &sink);
+        GVariant* rate = g_variant_new_uint64(static_cast<uint64_t>(std::llround(result.rate_hz)));
+        srd_session_metadata_set(session, SRD_CONF_SAMPLERATE, rate);
+        logged.clear();
+        if (srd_session_start(session) != SRD_OK) {
+            fail(1, "the decoders could not start" + (logged.empty() ? "" : ": " + logged));
+        } else {
+            // In blocks, with absolute sample numbers and the end excluded.
+            constexpr uint64_t BLOCK = 1 << 16;
+            for (uint64_t at = static_cast<uint64_t>(first); at <= static_cast<uint64_t>(last) && status == 0;) {
+                const uint64_t end = std::min<uint64_t>(at + BLOCK, static_cast<uint64_t>(last) + 1);
+                const int sent = srd_session_send(session, at, end, samples + at * static_cast<uint64_t>(unit),
+                                                  (end - at) * static_cast<uint64_t>(unit), static_cast<uint64_t>(unit));
+                if (sent != SRD_OK) fail(1, std::string("a decoder failed: ") + (logged.empty() ? srd_strerror(sent) : logged));
+                at = end;
+            }
+        }
+    }
+    srd_session_destroy(session);
+    if (status != 0) result.annotations.clear();
+    return status;
+}
+
+std::string decoder_list_text() {
+    std::string text;
+    std::string ignored;
+    std::lock_guard<std::mutex> lock(library_mutex);
+    if (!start_library(ignored)) return ignored + "\n";
+    srd_decoder_load_all();
+    std::vector<const srd_decoder*> all;
+    for (const GSList* l = srd_decoder_list(); l != nullptr; l = l->next) all.push_back(static_cast<const srd_decoder*>(l->data));
+    std::sort(all.begin(), all.end(), [](const srd_decoder* a, const srd_decoder* b) { return std::strcmp(a->id, b->id) < 0; });
+    for (const srd_decoder* d : all) {
+        char line[512];
+        std::snprintf(line, sizeof line, "%-20s %s\n", d->id, d->longname);
+        text += line;
+    }
+    return text;
+}
+
+json decoder_list_json() {
+    json list = json::array();
+    std::string ignored;
+    std::lock_guard<std::mutex> lock(library_mutex);
+    if (!start_library(ignored)) return list;
+    srd_decoder_load_all();
+    for (const GSList* l = srd_decoder_list(); l != nullptr; l = l->next) {
+        const auto* d = static_cast<const srd_decoder*>(l->data);
+        json inputs = json::array();
+        for (const GSList* i = d->inputs; i != nullptr; i = i->next) inputs.push_back(static_cast<const char*>(i->data));
+        list.push_back({{"id", d->id}, {"name", d->name}, {"longname", d->longname}, {"description", d->desc},
+                        {"inputs", inputs}});
+    }
+    std::sort(list.begin(), list.end(), [](const json& a, const json& b) { return a["id"] < b["id"]; });
+    return list;
+}
+
+bool decoder_description(const std::string& id, std::string& text, json& description, std::string& message) {
+    std::lock_guard<std::mutex> lock(library_mutex);
+    if (!start_library(message)) return false;
+    srd_decoder* d = load_decoder(id, message);
+    if (d == nullptr) return false;
+    text = std::string(d->id) + ": " + d->longname + "\n" + d->desc + "\n";
+    json options = json::array(), channels = json::array(), classes = json::array(), rows = json::array();
+    const auto add_channels = [&](const GSList* list, bool required) {
+        for (const GSList* l = list; l != nullptr; l = l->next) {
+            const auto* c = static_cast<const srd_channel*>(l->data);
+            channels.push_back({{"id", c->id}, {"name", c->name}, {"description", c->desc}, {"required", required}});
+        }
+    };
+    add_channels(d->channels, true);
+    add_channels(d->opt_channels, false);
+    if (!channels.empty()) {
+        text += "\nChannels (ID=D0..D15):\n";
+        for (const json& c : channels)
+            text += "  " + c["id"].get<std::string>() + "  " + c["name"].get<std::string>() + ": " +
+                    c["description"].get<std::string>() + (c["required"].get<bool>() ? " (required)" : "") + "\n";
+    }
+    for (const GSList* l = d->options; l != nullptr; l = l->next) {
+        const auto* o = static_cast<const srd_decoder_option*>(l->data);
+        json values = json::array();
+        std::string listed;
+        for (const GSList* v = o->values; v != nullptr; v = v->next) {
+            values.push_back(variant_text(static_cast<GVariant*>(v->data)));
+            listed += (listed.empty() ? "" : ", ") + variant_text(static_cast<GVariant*>(v->data));
+        }
+        const char* type = g_variant_is_of_type(o->def, G_VARIANT_TYPE_INT64)    ? "whole number"
+                           : g_variant_is_of_type(o->def, G_VARIANT_TYPE_DOUBLE) ? "number"
+                                                                                 : "text";
+        options.push_back({{"id", o->id}, {"description", o->desc}, {"default", variant_text(o->def)}, {"type", type},
+                           {"values", values}});
+        if (l == d->options) text += "\nOptions (ID=VALUE):\n";
+        text += std::string("  ") + o->id + "  " + o->desc + " (" + type + ", default " + variant_text(o->def) +
+                (listed.empty() ? "" : "; one of " + listed) + ")\n";
+    }
+    int index = 0;
+    for (const GSList* l = d->annotations; l != nullptr; l = l->next, ++index) {
+        char** a = static_cast<char**>(l->data);
+        classes.push_back({{"id", a[0]}, {"description", a[1]}, {"index", index}});
+        if (index == 0) text += "\nAnnotation classes (-A " + id + "=CLASS):\n";
+        text += std::string("  ") + a[0] + "  " + a[1] + "\n";
+    }
+    for (const GSList* l = d->annotation_rows; l != nullptr; l = l->next) {
+        const auto* row = static_cast<const srd_decoder_annotation_row*>(l->data);
+        json members = json::array();
+        std::string names;
+        for (const GSList* k = row->ann_classes; k != nullptr; k = k->next) {
+            members.push_back(classes[static_cast<size_t>(GPOINTER_TO_INT(k->data))]["id"]);
+            names += (names.empty() ? "" : ", ") + members.back().get<std::string>();
+        }
+        rows.push_back({{"id", row->id}, {"description", row->desc}, {"classes", members}});
+        if (l == d->annotation_rows) text += "\nAnnotation rows (-A " + id + "=ROW):\n";
+        text += std::string("  ") + row->id + "  " + row->desc + ": " + names + "\n";
+    }
+    json inputs = json::array();
+    for (const GSList* i = d->inputs; i != nullptr; i = i->next) inputs.push_back(static_cast<const char*>(i->data));
+    description = {{"id", d->id},          {"name", d->name},   {"longname", d->longname}, {"description", d->desc},
+                   {"inputs", inputs},     {"channels", channels}, {"options", options},  {"classes", classes},
+                   {"rows", rows}};
+    if (!inputs.empty() && inputs[0] != "logic")
+        text += "\nIt decodes what " + inputs[0].get<std::string>() + " gives: stack it on that decoder (-P " +
+                inputs[0].get<std::string>() + ",...," + id + ")\n";
+    return true;
+}
+
+json decode_json(const decode_result& result) {
+    json list = json::array();
+    for (const decoded_annotation& a : result.annotations) {
+        list.push_back({{"start", a.start},
+                        {"end", a.end},
+                        {"start_s", a.start / result.rate_hz},
+                        {"end_s", a.end / result.rate_hz},
+                        {"decoder", a.instance},
+                        {"class", a.class_name},
+                        {"row", a.row.empty() ? json(nullptr) : json(a.row)},
+                        {"texts", a.texts}});
+    }
+    return {{"samplerate_hz", result.rate_hz}, {"annotations", list}};
+}

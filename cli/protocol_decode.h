@@ -1,0 +1,50 @@
+// Protocol decoding of a capture's logic inputs through libsigrokdecode, the field's decoder
+// library, with all of its decoders. The logic samples go in as the record holds them, in the
+// mode's unit size (2 bytes in 16 Bit Logic, 1 in Mixed Mode: input N is bit N % 8 of byte
+// N / 8), with absolute sample numbers, the end excluded.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "capture/dso_structure.h"
+
+struct decoded_annotation {
+    uint64_t start;             // sample numbers of the capture, as the decoder gives them
+    uint64_t end;
+    std::string decoder;        // its id: "uart"
+    std::string instance;       // "uart", or "uart-2" for the second of a kind
+    std::string class_name;     // "rx-data"
+    std::string row;            // the row the class belongs to ("rx-data"), or empty
+    std::string row_description;
+    std::vector<std::string> texts;  // longest first
+};
+
+struct decode_result {
+    double rate_hz = 0;
+    std::vector<decoded_annotation> annotations;  // in the order the decoders gave them
+};
+
+// Decodes samples first..last of the record with the stacks, each a decoder specification as
+// sigrok-cli's -P takes it ("uart:rx=D0:baudrate=115200", "i2c:scl=D6:sda=D7,eeprom24xx"),
+// keeping the annotations that the filters select (each as sigrok-cli's -A: "uart",
+// "uart=rx-data:tx-data", rows standing for their classes; none: every annotation). Channels
+// are named D0..D15 (or given as numbers). Returns 0, or the exit status with the message:
+// 1 the capture has no logic inputs (Dual Channel, Single Channel) or a decoder failed; 2 a
+// mistake of the specification (an unknown decoder, option or class, a value of the wrong
+// type, a channel the mode does not have). Decodings are one at a time (the library is
+// not to be entered twice).
+int decode_capture(const dso_record& record, int32_t first, int32_t last, const std::vector<std::string>& stacks,
+                   const std::vector<std::string>& filters, decode_result& result, std::string& message);
+
+// The decoders, a line each ("uart  UART: Universal Asynchronous Receiver/Transmitter").
+std::string decoder_list_text();
+nlohmann::ordered_json decoder_list_json();
+// One decoder's options (with their defaults and values), channels and annotation classes
+// and rows; false with the message for an unknown decoder.
+bool decoder_description(const std::string& id, std::string& text, nlohmann::ordered_json& json, std::string& message);
+
+// The annotations as decode --json writes them.
+nlohmann::ordered_json decode_json(const decode_result& result);
