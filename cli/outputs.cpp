@@ -120,14 +120,14 @@ bool write_format(output_file& out, output_format format, const output_content& 
     }
     case output_format::svg: {
         std::string svg;
-        written = render_picture(picture_format::svg, c.width, c.height, gather_picture_bytes, &svg);
+        written = render_picture(picture_format::svg, c.width, c.height, gather_picture_bytes, &svg, c.decoded.get());
         svg = renumber_svg_surfaces(svg);
         written = written && std::fwrite(svg.data(), 1, svg.size(), stream) == svg.size();
         break;
     }
     case output_format::png:
     case output_format::pdf:
-        written = render_picture(picture_of(format), c.width, c.height, write_picture_bytes, stream);
+        written = render_picture(picture_of(format), c.width, c.height, write_picture_bytes, stream, c.decoded.get());
         break;
     default: break;
     }

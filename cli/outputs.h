@@ -4,11 +4,13 @@
 #pragma once
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/capture_channels.h"
 #include "capture/output_file_linux.h"
+#include "cli/protocol_decode.h"
 
 enum class output_format { dso, csv, vcd, wav, sr, png, svg, pdf };
 
@@ -54,6 +56,7 @@ struct output_content {
     int32_t last = 0;
     int32_t width = 800;
     int32_t height = 600;
+    std::shared_ptr<const decode_result> decoded;  // pictures: rows of decoded annotations below
 };
 
 // Fills content with every channel and sample of the record's mode.

@@ -12,6 +12,7 @@
 #include "app/error_handler.h"
 #include "capture/dso_structure.h"
 #include "cli/cairo_canvas.h"
+#include "cli/decode_rows.h"
 #include "cli/cli_common.h"
 #include "cli/outputs.h"
 #include "display/paint.h"
@@ -69,6 +70,9 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
     c->add_flag("--time-axis", o.time_axis, "Times instead of sample numbers on the x axis");
     c->add_flag("--no-pretrigger-marker", o.no_pretrigger_marker, "Leave out the green pre-trigger marker");
     c->add_flag("--no-trigger-level", o.no_trigger_level, "Leave out the green trigger-level line");
+    c->add_option("--decode", o.decode, "Decode the logic inputs (a decoder as decode -P takes it) and draw the "
+                                        "annotations as rows under the picture; may be given more than once")
+        ->type_name("SPEC");
     c->footer("Exit status: 0 written; 1 nothing written: the capture's header is damaged; 2 a bad command line "
               "(an output that is the input among them); 5 a file that could not be read or written. The picture is "
               "written completely or not at all.\n");
@@ -128,17 +132,29 @@ bool paint_on_surface(cairo_surface_t* surface, int32_t width, int32_t height, b
     return ok;
 }
 
-bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write, void* closure) {
+bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write, void* closure,
+                    const decode_result* decoded) {
+    // Decoded rows go below the window's picture, which stays as it is.
+    const std::vector<decode_row> rows = decoded != nullptr ? decode_rows(*decoded) : std::vector<decode_row>();
+    const int32_t total = height + decode_rows_height(rows.size());
     cairo_surface_t* surface = nullptr;
     switch (format) {
-    case picture_format::png: surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height); break;
+    case picture_format::png: surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, total); break;
     case picture_format::svg:
-        surface = cairo_svg_surface_create_for_stream(write, closure, width, height);
+        surface = cairo_svg_surface_create_for_stream(write, closure, width, total);
         cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PX);  // a pixel a unit, as the window
         break;
-    case picture_format::pdf: surface = cairo_pdf_surface_create_for_stream(write, closure, width, height); break;
+    case picture_format::pdf: surface = cairo_pdf_surface_create_for_stream(write, closure, width, total); break;
     }
     bool ok = paint_on_surface(surface, width, height, format == picture_format::png);
+    if (ok && !rows.empty()) {
+        plot_area areas[2];
+        const int count = plot_layout(dso_structure.capture_mode, 0, 0, width, height, areas);
+        cairo_t* cr = cairo_create(surface);
+        if (count > 0) draw_decode_rows(cr, rows, height, width, areas[0].x_left, areas[0].x_right, range_to_paint());
+        ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+        cairo_destroy(cr);
+    }
     if (ok && format == picture_format::png)
         ok = cairo_surface_write_to_png_stream(surface, write, closure) == CAIRO_STATUS_SUCCESS;
     cairo_surface_finish(surface);  // a vector file writes its end here
@@ -171,6 +187,15 @@ int prepare_render(const std::string& name, const render_options& o, const rende
     if (s.step >= 0) zoom_pan_range(s.step);
     content.width = s.width;
     content.height = s.height;
+    if (!o.decode.empty()) {
+        auto decoded = std::make_shared<decode_result>();
+        const int32_t last = samples_in_mode(dso_structure.capture_mode) - 1;
+        if (const int refused = decode_capture(dso_structure, 0, last, o.decode, {}, *decoded, message)) {
+            message = "--decode: " + message;
+            return refused;
+        }
+        content.decoded = decoded;
+    }
     return EXIT_SUCCESS_STATUS;
 }
 

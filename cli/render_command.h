@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/outputs.h"
+#include "cli/protocol_decode.h"
 
 enum class picture_format { png, svg, pdf };
 
@@ -20,6 +22,7 @@ struct render_options {
     bool time_axis = false;
     bool no_pretrigger_marker = false;
     bool no_trigger_level = false;
+    std::vector<std::string> decode;  // decoder specifications, drawn as rows below the lanes
 };
 
 // The client area a picture takes: the window's minimum, and the widest and tallest cairo
@@ -53,15 +56,16 @@ void parse_picture_size(const std::string& text, output_format format, int32_t& 
 // the option.
 render_settings render_settings_from_options(const render_options& options);
 
-// Draws the record as it stands (view range, preferences, mode) over a client area of
-// width x height and writes it in the format through write. Returns false when cairo or
-// write failed; every status is checked.
 // Draws the record as it stands onto a surface of width x height: lines on the pixels GDI
 // covers (pixels) or as vector paths. false when cairo failed.
 bool paint_on_surface(cairo_surface_t* surface, int32_t width, int32_t height, bool pixels);
 
+// Draws the record as it stands (view range, preferences, mode) over a client area of
+// width x height, with the rows of decoded annotations below it when there are any (the
+// picture then grows by their height), and writes it in the format through write. Returns
+// false when cairo or write failed; every status is checked.
 bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write,
-                    void* closure);
+                    void* closure, const decode_result* decoded = nullptr);
 
 // Loads the file, applies the mode, range and preferences as the window's commands do, and
 // writes the picture in place of the output file at once, or not at all. Returns the exit
