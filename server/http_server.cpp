@@ -24,6 +24,7 @@
 #include "cli/info_command.h"
 #include "cli/io_command.h"
 #include "cli/outputs.h"
+#include "cli/protocol_decode.h"
 #include "cli/render_command.h"
 #include "display/paint.h"
 #include "display/view_range.h"
@@ -82,6 +83,20 @@ bool query_value(const mg_request_info* request, const char* name, std::string& 
     if (n < 0) return false;
     value.assign(buffer.data(), static_cast<size_t>(n));
     return true;
+}
+
+// Every value of a name that may come more than once (?P=uart:rx=D0&P=spi...).
+std::vector<std::string> query_values(const mg_request_info* request, const char* name) {
+    std::vector<std::string> values;
+    const char* query = request->query_string;
+    if (query == nullptr) return values;
+    std::vector<char> buffer(std::strlen(query) + 1);
+    for (size_t k = 0;; ++k) {
+        const int n = mg_get_var2(query, std::strlen(query), name, buffer.data(), buffer.size(), k);
+        if (n < 0) break;
+        values.emplace_back(buffer.data(), static_cast<size_t>(n));
+    }
+    return values;
 }
 
 std::string query_or(const mg_request_info* request, const char* name, const std::string& otherwise) {
@@ -299,6 +314,7 @@ struct http_server::impl {
             return send_error(conn, 404, id < 0 ? "no capture yet" : "capture " + id_text + " is not held (the last " +
                                                                          std::to_string(HISTORY_SIZE) + " are)");
         if (what == "/measurements") return measurements(conn, request, *entry);
+        if (what == "/decode") return decode(conn, request, *entry);
         output_format format;
         // The page's view: the picture of .png, quicker to make.
         const bool view = what == "/view";
@@ -421,6 +437,30 @@ struct http_server::impl {
         });
         document["id"] = entry.id;
         send(conn, 200, "application/json", document.dump(2, ' ', false, json::error_handler_t::replace));
+    }
+
+    // The annotations of decode --json: ?P=SPEC (more than once for more stacks), ?A=FILTER,
+    // ?range=A:B.
+    void decode(mg_connection* conn, const mg_request_info* request, const capture_entry& entry) {
+        const std::vector<std::string> stacks = query_values(request, "P");
+        const std::vector<std::string> filters = query_values(request, "A");
+        if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=SPEC, such as P=uart:rx=D0:baudrate=115200");
+        const std::string range = query_or(request, "range", "");
+        const int8_t mode = entry.record->capture_mode;
+        int32_t first = 0, last = samples_in_mode(mode) - 1;
+        int64_t from = 0, to = 0;
+        if (!range.empty() && (!parse_sample_range(range, from, to) || !export_range(mode, from, to, first, last)))
+            return send_error(conn, 400, "--range: " + (parse_sample_range(range, from, to)
+                                                            ? range_shows_nothing(range, samples_in_mode(mode) - 1)
+                                                            : range_not_a_range(range)));
+        decode_result result;
+        std::string message;
+        int refused = 0;
+        on_full_stack([&] { refused = decode_capture(*entry.record, first, last, stacks, filters, result, message); });
+        if (refused != 0) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
+        nlohmann::ordered_json document = decode_json(result);
+        document["id"] = entry.id;
+        send(conn, 200, "application/json", document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     }
 
     void upload(mg_connection* conn, const mg_request_info* request) {
