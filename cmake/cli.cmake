@@ -25,11 +25,12 @@ find_path(CIVETWEB_INCLUDE_DIR civetweb.h REQUIRED)
 find_library(CIVETWEB_LIBRARY civetweb REQUIRED)
 file(GLOB KORVANE_PAGE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/page/*)
 set(KORVANE_PAGE_SOURCE ${CMAKE_BINARY_DIR}/generated/page_files.cpp)
+string(REPLACE ";" "|" KORVANE_PAGE_LIST "${KORVANE_PAGE_FILES}")  # one argument through the shell
 add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
-                   COMMAND ${CMAKE_COMMAND} "-DFILES=${KORVANE_PAGE_FILES}" -DOUTPUT=${KORVANE_PAGE_SOURCE}
+                   COMMAND ${CMAKE_COMMAND} "-DFILES=${KORVANE_PAGE_LIST}" -DOUTPUT=${KORVANE_PAGE_SOURCE}
                            -P ${CMAKE_SOURCE_DIR}/cmake/embed_page.cmake
                    DEPENDS ${KORVANE_PAGE_FILES} ${CMAKE_SOURCE_DIR}/cmake/embed_page.cmake
-                   COMMENT "Building the page's files into the server")
+                   COMMENT "Building the page's files into the server" VERBATIM)
 file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
 add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
 target_include_directories(korvane_server SYSTEM PUBLIC ${CIVETWEB_INCLUDE_DIR})

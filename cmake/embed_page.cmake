@@ -1,5 +1,7 @@
 # Writes OUTPUT, a C++ file that holds every file of FILES (a ;-list of paths) as bytes, with
-# its name and content type, and find_page_file over them. Run as cmake -P at build time.
+# its name and content type, and find_page_file over them. Run as cmake -P at build time; the
+# paths come joined by "|".
+string(REPLACE "|" ";" FILES "${FILES}")
 set(body "// Made by cmake/embed_page.cmake from server/page at build time; not to be edited.\n")
 string(APPEND body "#include \"server/page_files.h\"\n\n#include <cstring>\n\nnamespace {\n\n")
 set(table "")

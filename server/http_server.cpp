@@ -463,6 +463,21 @@ struct http_server::impl {
         send(conn, 200, "application/json", document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     }
 
+    void decoders(mg_connection* conn) {
+        nlohmann::ordered_json list;
+        on_full_stack([&] { list = decoder_list_json(); });
+        send(conn, 200, "application/json", list.dump());
+    }
+
+    void decoder(mg_connection* conn, const std::string& id) {
+        std::string text, message;
+        nlohmann::ordered_json description;
+        bool known = false;
+        on_full_stack([&] { known = decoder_description(id, text, description, message); });
+        if (!known) return send_error(conn, 404, message);
+        send(conn, 200, "application/json", description.dump());
+    }
+
     void upload(mg_connection* conn, const mg_request_info* request) {
         if (request->content_length >= 0 && request->content_length != static_cast<long long>(DSO_IMAGE_SIZE))
             return send_error(conn, 400, "a .dso capture holds " + std::to_string(DSO_IMAGE_SIZE) + " bytes; this body holds " +
@@ -562,6 +577,8 @@ struct http_server::impl {
             } else if (path == "/api/captures") post ? upload(conn, request) : refuse_method();
             else if (path.rfind("/api/captures/", 0) == 0) get ? capture(conn, request, path.substr(14)) : refuse_method();
             else if (path == "/api/io") (get || post) ? io(conn, request) : refuse_method();
+            else if (path == "/api/decoders") get ? decoders(conn) : refuse_method();
+            else if (path.rfind("/api/decoders/", 0) == 0) get ? decoder(conn, path.substr(14)) : refuse_method();
             else send_error(conn, 404, "no such page or API path");
         } catch (const std::exception& e) {
             send_error(conn, 500, std::string("internal error: ") + e.what());

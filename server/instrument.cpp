@@ -33,6 +33,13 @@ std::string iso_time(int64_t ms) {
     return with_ms;
 }
 
+// A rate as the page's list holds it: "12.5MHz".
+std::string rate_value(int8_t mode, int8_t index) {
+    char value[24];
+    std::snprintf(value, sizeof value, "%gMHz", sample_rate_hz(mode, index) / 1e6);
+    return value;
+}
+
 const char* const SETTING_NAMES[] = {"mode", "rate", "trigger", "level", "pattern", "edge", "pretrigger"};
 
 // The settings as the capture command's options, checked by its own rules: the header, and
@@ -70,8 +77,15 @@ bool parse_settings(const json& settings, run_settings& header, json& normal, st
         refuse_empty_values(*c);
         const capture_header h = capture_header_from_options(*c, o);
         header = {h.pretrigger, h.trigger_source, h.trigger_value, h.trigger_edge, h.sample_rate_index, h.capture_mode};
-        normal = {{"mode", o.mode},       {"rate", o.rate},   {"trigger", o.trigger},     {"level", o.level},
-                  {"pattern", o.pattern}, {"edge", o.edge}, {"pretrigger", o.pretrigger}};
+        // Names as the page's lists give them, whatever case or rate spelling was typed, so
+        // that every page shows the settings in its form.
+        normal = {{"mode", mode_option_name(h.capture_mode)},
+                  {"rate", rate_value(h.capture_mode, h.sample_rate_index < 0 ? 0 : h.sample_rate_index)},
+                  {"trigger", TRIGGER_SOURCE_NAMES[static_cast<size_t>(h.trigger_source)]},
+                  {"level", o.level},
+                  {"pattern", o.pattern},
+                  {"edge", lower_case(o.edge)},
+                  {"pretrigger", o.pretrigger}};
         return true;
     } catch (const CLI::ParseError& e) {
         message = e.what();
@@ -80,7 +94,7 @@ bool parse_settings(const json& settings, run_settings& header, json& normal, st
 }
 
 json default_settings() {
-    return {{"mode", "dual"},   {"rate", "0"},      {"trigger", "external"}, {"level", 0},
+    return {{"mode", "dual"},   {"rate", "50MHz"},  {"trigger", "external"}, {"level", 0},
             {"pattern", "0"},   {"edge", "rising"}, {"pretrigger", 0}};
 }
 
@@ -127,11 +141,9 @@ const json& choices() {
             modes.push_back({{"value", name}, {"title", capture_mode_title(m)}});
             json list = json::array();
             for (int8_t i = 0; i <= 5; ++i) {
-                const double mhz = sample_rate_hz(m, i) / 1e6;
-                char text[24], value[24];
-                std::snprintf(text, sizeof text, "%.1f MHz", mhz);
-                std::snprintf(value, sizeof value, "%gMHz", mhz);
-                list.push_back({{"index", i}, {"text", text}, {"value", value}});
+                char text[24];
+                std::snprintf(text, sizeof text, "%.1f MHz", sample_rate_hz(m, i) / 1e6);
+                list.push_back({{"index", i}, {"text", text}, {"value", rate_value(m, i)}});
             }
             rates[name] = list;
             const bool logic = m == MODE_LOGIC16 || m == MODE_MIXED;

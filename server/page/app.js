@@ -1,0 +1,642 @@
+// The instrument's page: the live state from the server, the capture settings and the run
+// buttons, the history of captures, the view with its cursors, the measurements, decoding,
+// the files and the hardware IO panel.
+
+import { get, post, live } from './api.js';
+import { Capture, seconds, withPrefix } from './capture.js';
+import { View } from './view.js';
+
+const $ = (id) => document.getElementById(id);
+const make = (tag, properties = {}, children = []) => {
+  const element = Object.assign(document.createElement(tag), properties);
+  for (const child of children) element.append(child);
+  return element;
+};
+
+let state = null;            // the newest state from the server
+let shownId = null;          // the capture in the view
+let settingsDirty = false;   // the user has changed the form since it last showed the server's settings
+let appliedSettings = '';    // the server's settings the form last showed
+let decodeSpec = '';         // the decoder specification whose rows are shown
+const timing = { id: null, readyMs: 0, shownMs: 0 };  // when the newest capture reached the screen
+
+const view = new View($('view'), {
+  onRange: (v) => rangeShown(v),
+  onError: (message) => { $('view-error').textContent = message; },
+  onHover: (text) => { $('hover').textContent = text; },
+  onCursors: (v) => cursorsMoved(v),
+});
+window.korvaneView = view;  // for scripts driving the page
+
+// ---- The live state ----
+
+function statusWords(s) {
+  const status = s.status;
+  if (status.state === 'waiting') {
+    let text = `Waiting For Trigger ${status.seconds.toFixed(1)} s`;
+    if (status.untriggered) text += ' (Auto: no trigger, capturing without one)';
+    return { text, cls: 'waiting' };
+  }
+  if (status.state === 'downloading') return { text: `Downloading Captured Data ${status.percent} %`, cls: 'downloading' };
+  return { text: s.run === 'stopped' ? 'Stopped' : 'Idle', cls: '' };
+}
+
+function showState(s) {
+  state = s;
+  const words = statusWords(s);
+  const line = $('status');
+  line.textContent = words.text;
+  line.className = `status ${words.cls}`;
+  line.dataset.run = s.run;
+  line.dataset.state = s.status.state;
+
+  let counts = `${s.taken} capture${s.taken === 1 ? '' : 's'} taken`;
+  if (s.run !== 'stopped' && s.per_minute) counts += ` · ${s.per_minute.toFixed(1)} a minute`;
+  const newest = s.captures[0];
+  if (newest && !newest.triggered && newest.origin !== 'upload') counts += ' · newest without a trigger (Auto)';
+  $('counts').textContent = counts;
+  document.body.dataset.latest = s.latest === null ? '' : String(s.latest);
+  document.body.dataset.taken = String(s.taken);
+
+  const error = $('error');
+  if (s.error) {
+    const e = s.error;
+    error.textContent = `${e.text} (error ${e.code}, level ${e.level}${e.function ? `, ${e.function}` : ''})${e.info ? `: ${e.info}` : ''}`;
+    error.hidden = false;
+  } else {
+    error.hidden = true;
+  }
+
+  for (const mode of ['single', 'normal', 'auto']) $(mode).classList.toggle('active', s.run === mode);
+  $('stop').disabled = s.run === 'stopped' && s.status.state === 'idle';
+
+  fillChoices(s.choices);
+  const settings = JSON.stringify(s.settings);
+  if (settings !== appliedSettings && !settingsDirty) applySettings(s.settings);
+  appliedSettings = settings;
+
+  showHistory(s.captures);
+  for (const id of ['io-read', 'io-set-data', 'io-set-control', 'io-set-reg', 'io-set-icr', 'io-reset-read'])
+    $(id).disabled = !s.io_available;
+  $('io-form').classList.toggle('disabled', !s.io_available);
+  $('io-form').title = s.io_available ? '' : 'The port is the capture\'s while it runs';
+
+  if (shownId === null && s.latest !== null) showCapture(s.latest, false);
+  if (shownId !== null && !s.captures.some((c) => c.id === shownId)) {
+    // The capture shown has left the history: the page goes on showing it from its bytes
+    // only where it has them; the newest takes its place.
+    if (s.latest !== null) showCapture(s.latest, false);
+  }
+}
+
+function newCapture(message) {
+  timing.id = message.id;
+  timing.readyMs = message.ready_ms;
+  timing.shownMs = 0;
+  if ($('follow').checked) showCapture(message.id, true);
+}
+
+// ---- The settings ----
+
+let choicesFilled = false;
+
+function fillChoices(choices) {
+  if (choicesFilled) return;
+  choicesFilled = true;
+  const mode = $('mode');
+  const viewMode = $('view-mode');
+  for (const m of choices.modes) {
+    mode.append(make('option', { value: m.value, textContent: m.title }));
+    viewMode.append(make('option', { value: m.value, textContent: m.title }));
+  }
+  $('level').min = choices.level.min;
+  $('level').max = choices.level.max;
+  $('pretrigger').max = choices.pretrigger.max;
+  modeLists(mode.value);
+}
+
+// The rates and trigger sources of a mode, keeping what was chosen where the mode has it.
+function modeLists(mode) {
+  const choices = state.choices;
+  const rate = $('rate');
+  const trigger = $('trigger');
+  const rateIndex = rate.selectedIndex;
+  const source = trigger.value;
+  rate.replaceChildren(...choices.rates[mode].map((r) => make('option', { value: r.value, textContent: r.text })));
+  rate.selectedIndex = Math.max(0, rateIndex);
+  trigger.replaceChildren(...choices.sources[mode].map((s) => make('option', { value: s.value, textContent: s.title })));
+  trigger.value = choices.sources[mode].some((s) => s.value === source) ? source : choices.sources[mode][0].value;
+  triggerFields();
+}
+
+function takes() {
+  const list = state.choices.sources[$('mode').value];
+  const source = list.find((s) => s.value === $('trigger').value);
+  return source ? source.takes : 'nothing';
+}
+
+function triggerFields() {
+  const t = takes();
+  $('level-field').hidden = t !== 'level';
+  $('pattern-field').hidden = t !== 'pattern';
+  $('edge-field').hidden = t !== 'level' && t !== 'edge';
+}
+
+function applySettings(settings) {
+  $('mode').value = settings.mode;
+  modeLists(settings.mode);
+  const rates = state.choices.rates[settings.mode];
+  const rate = rates.find((r) => r.value === settings.rate || String(r.index) === String(settings.rate));
+  if (rate) $('rate').value = rate.value;
+  $('trigger').value = settings.trigger;
+  triggerFields();
+  $('level').value = settings.level;
+  $('pattern').value = settings.pattern;
+  $('edge').value = settings.edge;
+  $('pretrigger').value = settings.pretrigger;
+  clearFieldErrors();
+}
+
+function formSettings() {
+  const t = takes();
+  const settings = { mode: $('mode').value, rate: $('rate').value, trigger: $('trigger').value, pretrigger: $('pretrigger').value.trim() };
+  if (t === 'level') settings.level = $('level').value.trim();
+  if (t === 'pattern') settings.pattern = $('pattern').value.trim();
+  if (t === 'level' || t === 'edge') settings.edge = $('edge').value;
+  return settings;
+}
+
+function clearFieldErrors() {
+  $('settings-error').textContent = '';
+  for (const field of document.querySelectorAll('#settings .has-error')) field.classList.remove('has-error');
+}
+
+// A refusal names its option first ("--level: ..."): the field of that name is marked.
+function fieldError(message) {
+  clearFieldErrors();
+  $('settings-error').textContent = message;
+  const named = /^--?([a-z-]+)/.exec(message) || /--([a-z-]+)/.exec(message);
+  const input = named && $(named[1]);
+  if (input && input.closest('#settings')) {
+    input.closest('label').classList.add('has-error');
+    input.focus();
+  }
+}
+
+async function run(mode) {
+  clearFieldErrors();
+  const holdoff = Number($('holdoff').value);
+  const body = { mode, settings: formSettings() };
+  if (mode === 'auto' && Number.isFinite(holdoff) && holdoff > 0) body.holdoff = holdoff;
+  try {
+    await post('/api/run', body);
+    settingsDirty = false;
+  } catch (error) {
+    if (error.status === 400) fieldError(error.message);
+    else $('settings-error').textContent = error.message;
+  }
+}
+
+// ---- Captures: the history, the view, the files ----
+
+function captureWords(c) {
+  const rate = c.rate_hz ? withPrefix(c.rate_hz, 'Hz') : 'unknown rate';
+  const time = c.time.slice(11, 19);
+  let text = `#${c.id}  ${time}  ${c.mode_title || 'unknown mode'}, ${rate}`;
+  if (c.origin === 'upload') text += `  ${c.name || 'opened file'}`;
+  else if (!c.triggered) text += '  (no trigger)';
+  return text;
+}
+
+let historyShown = '';
+
+function showHistory(captures) {
+  const key = JSON.stringify(captures.map((c) => c.id)) + shownId;
+  if (key === historyShown) return;
+  historyShown = key;
+  $('history').replaceChildren(...captures.map((c) => {
+    const button = make('button', { type: 'button', textContent: captureWords(c) });
+    button.dataset.id = c.id;
+    if (c.id === shownId) {
+      button.classList.add('current');
+      button.setAttribute('aria-current', 'true');
+    }
+    button.addEventListener('click', () => {
+      $('follow').checked = c.id === state.latest;
+      showCapture(c.id, false);
+    });
+    return make('li', {}, [button]);
+  }));
+}
+
+function entry(id) {
+  return state && state.captures.find((c) => c.id === id);
+}
+
+// Shows a capture: its picture at once, then its bytes for the readouts. A new capture of the
+// same mode keeps the view's range, as a scope keeps its time base from trigger to trigger.
+async function showCapture(id, following) {
+  const before = entry(shownId);
+  const after = entry(id);
+  const keepRange = following && before && after && before.mode === after.mode;
+  shownId = id;
+  view.show(id, keepRange);
+  historyShown = '';
+  if (state) showHistory(state.captures);
+  downloads();
+  measurements();
+  if (decodeSpec) decode(decodeSpec);
+  try {
+    const response = await get(`/api/captures/${id}.dso`);
+    const capture = new Capture(id, await response.arrayBuffer());
+    view.setCapture(capture);
+  } catch (error) {
+    if (id === shownId) $('view-error').textContent = error.message;
+  }
+}
+
+function rangeShown(v) {
+  if (document.activeElement !== $('range-first') && document.activeElement !== $('range-last')) {
+    $('range-first').value = v.shown.start;
+    $('range-last').value = v.shown.end;
+  }
+  if (v.id === timing.id && !timing.shownMs) {
+    timing.shownMs = Date.now();
+    document.body.dataset.shownId = String(v.id);
+    document.body.dataset.readyToScreenMs = String(timing.shownMs - timing.readyMs);
+  }
+  downloads();
+  if ($('measure-view').checked) measurementsSoon();
+}
+
+function downloads() {
+  const box = $('downloads');
+  if (shownId === null) {
+    box.replaceChildren();
+    return;
+  }
+  const links = [];
+  for (const format of ['dso', 'csv', 'vcd', 'wav', 'sr'])
+    links.push(make('a', { href: `/api/captures/${shownId}.${format}`, download: `korvane-${shownId}.${format}`, textContent: `.${format}` }));
+  const query = view.shown ? view.currentQuery() : '';
+  for (const format of ['png', 'svg', 'pdf'])
+    links.push(make('a', { href: `/api/captures/${shownId}.${format}${query ? `?${query}` : ''}`, download: `korvane-${shownId}-view.${format}`,
+      textContent: `picture .${format}`, title: 'The view as it stands, at its size' }));
+  box.replaceChildren(make('span', { textContent: 'Download:' }), ...links);
+}
+
+async function upload(file) {
+  $('files-error').textContent = '';
+  try {
+    const answer = await post(`/api/captures?name=${encodeURIComponent(file.name)}`, file);
+    $('follow').checked = false;
+    showCapture(answer.id, false);
+  } catch (error) {
+    $('files-error').textContent = `${file.name}: ${error.message}`;
+  }
+}
+
+// ---- Cursors ----
+
+function cursorsMoved(v) {
+  for (const name of ['t1', 't2', 'v1', 'v2']) {
+    const input = $(name);
+    if (document.activeElement !== input) input.value = v.cursors[name] === null ? '' : v.cursors[name];
+  }
+  const readout = $('readout');
+  const parts = v.readout();
+  readout.replaceChildren(...parts.map((p) => {
+    const line = make('div', { textContent: p.text });
+    line.dataset.name = p.name;
+    if (p.value !== null) line.dataset.value = String(p.value);
+    return line;
+  }));
+  if (!parts.length) readout.textContent = 'Drag a cursor, or type its sample or code and press Place.';
+}
+
+function placeCursors() {
+  const read = (name, low, high) => {
+    const text = $(name).value.trim();
+    if (text === '') return null;
+    const value = Math.round(Number(text));
+    return Number.isFinite(value) ? Math.max(low, Math.min(high, value)) : null;
+  };
+  const last = view.layout ? view.layout.samples - 1 : 393215;
+  const shown = view.shown || { start: 0, end: last };
+  const span = shown.end - shown.start;
+  const t1 = read('t1', 0, last);
+  const t2 = read('t2', 0, last);
+  view.cursors.t1 = t1 !== null ? t1 : Math.round(shown.start + span / 3);
+  view.cursors.t2 = t2 !== null ? t2 : Math.round(shown.start + (2 * span) / 3);
+  if (view.analogueArea()) {
+    const v1 = read('v1', 0, 255);
+    const v2 = read('v2', 0, 255);
+    view.cursors.v1 = v1 !== null ? v1 : 160;
+    view.cursors.v2 = v2 !== null ? v2 : 96;
+  }
+  view.draw();
+}
+
+// ---- Measurements ----
+
+let measureTimer = null;
+let measureSequence = 0;
+
+function measurementsSoon() {
+  clearTimeout(measureTimer);
+  measureTimer = setTimeout(measurements, 150);
+}
+
+function figure(value, unit) {
+  return value === null || value === undefined ? '—' : withPrefix(value, unit);
+}
+
+function cell(id, text, value) {
+  const td = make('td', { className: 'num', textContent: text });
+  td.id = id;
+  if (value !== null && value !== undefined) td.dataset.value = String(value);
+  return td;
+}
+
+async function measurements() {
+  const box = $('measurements');
+  if (shownId === null) {
+    box.replaceChildren();
+    return;
+  }
+  const number = ++measureSequence;
+  const id = shownId;
+  let query = '';
+  if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
+  try {
+    const m = await get(`/api/captures/${id}/measurements${query}`);
+    if (number !== measureSequence) return;
+    const parts = [];
+    const range = m.range ? `samples ${m.range.first} to ${m.range.last} (${m.range.samples})` : `all ${m.samples} samples`;
+    parts.push(make('p', { className: 'note', textContent: `${m.mode_title || 'Unknown mode'}, ${figure(m.sample_rate_hz, 'Hz')}; ${range}; ${m.trigger.description}` }));
+    for (const a of m.analogue) {
+      const rows = [
+        ['min', 'Minimum', `${a.codes.min} (${a.relative.min})`, a.codes.min],
+        ['max', 'Maximum', `${a.codes.max} (${a.relative.max})`, a.codes.max],
+        ['pp', 'Peak to peak', `${a.codes.peak_to_peak}`, a.codes.peak_to_peak],
+        ['mean', 'Mean', `${a.codes.mean.toFixed(2)} (${a.relative.mean.toFixed(2)})`, a.codes.mean],
+        ['rms', 'RMS about 0x80', a.relative.rms.toFixed(2), a.relative.rms],
+        ['frequency', 'Frequency', figure(a.frequency_hz, 'Hz'), a.frequency_hz],
+        ['period', 'Period', figure(a.period_s, 's'), a.period_s],
+        ['duty', 'Duty cycle', a.duty_cycle === null ? '—' : `${(a.duty_cycle * 100).toFixed(1)} %`, a.duty_cycle],
+      ];
+      parts.push(make('h3', { textContent: `Channel ${a.channel} (codes; relative to 0x80 in brackets)` }));
+      parts.push(make('table', {}, [make('tbody', {}, rows.map(([key, name, text, value]) =>
+        make('tr', {}, [make('th', { textContent: name }), cell(`meas-${a.channel}-${key}`, text, value)])))]));
+    }
+    if (m.logic.length) {
+      parts.push(make('h3', { textContent: 'Logic inputs' }));
+      const head = make('tr', {}, ['Input', 'Edges', 'Frequency', 'Duty'].map((t) => make('th', { textContent: t })));
+      const body = m.logic.map((l) => make('tr', {}, [
+        make('th', { textContent: l.name }),
+        cell(`meas-${l.name}-transitions`, String(l.transitions), l.transitions),
+        cell(`meas-${l.name}-frequency`, figure(l.frequency_hz, 'Hz'), l.frequency_hz),
+        cell(`meas-${l.name}-duty`, l.duty_cycle === null ? '—' : `${(l.duty_cycle * 100).toFixed(1)} %`, l.duty_cycle),
+      ]));
+      parts.push(make('table', {}, [make('thead', {}, [head]), make('tbody', {}, body)]));
+    }
+    box.replaceChildren(...parts);
+  } catch (error) {
+    if (number === measureSequence) box.replaceChildren(make('p', { className: 'field-error', textContent: error.message }));
+  }
+}
+
+// ---- Decoding ----
+
+let decoderInfo = null;
+
+async function listDecoders() {
+  try {
+    const list = await get('/api/decoders');
+    const select = $('decoder');
+    for (const d of list) {
+      const option = make('option', { value: d.id, textContent: `${d.longname} (${d.id})`, title: d.description });
+      if (d.inputs.length && d.inputs[0] !== 'logic') option.textContent += ` on ${d.inputs[0]}`;
+      select.append(option);
+    }
+  } catch (error) {
+    $('decode-error').textContent = error.message;
+  }
+}
+
+async function chooseDecoder(id) {
+  const fields = $('decoder-fields');
+  fields.replaceChildren();
+  decoderInfo = null;
+  if (!id) {
+    $('decode-spec').value = '';
+    return;
+  }
+  try {
+    decoderInfo = await get(`/api/decoders/${encodeURIComponent(id)}`);
+  } catch (error) {
+    $('decode-error').textContent = error.message;
+    return;
+  }
+  const inputs = view.layout ? view.layout.inputs : 16;
+  decoderInfo.channels.forEach((c, n) => {
+    const select = make('select', { name: c.id });
+    select.dataset.kind = 'channel';
+    select.append(make('option', { value: '', textContent: c.required ? 'choose' : 'not used' }));
+    for (let b = 0; b < Math.max(inputs, 8); ++b) select.append(make('option', { value: `D${b}`, textContent: `D${b}` }));
+    if (c.required || n < inputs) select.value = `D${Math.min(n, inputs - 1)}`;
+    if (!c.required) select.value = '';
+    fields.append(make('label', { title: c.description }, [`${c.name}${c.required ? '' : ' (optional)'}`, select]));
+  });
+  for (const o of decoderInfo.options) {
+    let input;
+    if (o.values.length) {
+      input = make('select', { name: o.id });
+      for (const v of o.values) input.append(make('option', { value: v, textContent: v }));
+      input.value = o.default;
+    } else {
+      input = make('input', { name: o.id, type: 'text', value: o.default, spellcheck: false });
+    }
+    input.dataset.kind = 'option';
+    input.dataset.default = o.default;
+    fields.append(make('label', { title: `${o.description} (${o.type})` }, [o.description, input]));
+  }
+  for (const input of fields.querySelectorAll('select, input')) input.addEventListener('change', buildSpec);
+  buildSpec();
+}
+
+// The specification as sigrok-cli writes it: id, channels, then options that differ from
+// their defaults; a stacked decoder goes on the decoder it takes its input from.
+function buildSpec() {
+  if (!decoderInfo) return;
+  let spec = decoderInfo.id;
+  for (const input of $('decoder-fields').querySelectorAll('select, input')) {
+    const value = input.value.trim();
+    if (input.dataset.kind === 'channel' && value) spec += `:${input.name}=${value}`;
+    if (input.dataset.kind === 'option' && value && value !== input.dataset.default) spec += `:${input.name}=${value}`;
+  }
+  const below = decoderInfo.inputs.length ? decoderInfo.inputs[0] : 'logic';
+  if (below !== 'logic') spec = `${below},${spec}`;
+  $('decode-spec').value = spec;
+}
+
+const SHOWN_ANNOTATIONS = 2000;
+
+async function decode(spec) {
+  $('decode-error').textContent = '';
+  if (shownId === null || !spec) return;
+  const id = shownId;
+  const q = new URLSearchParams();
+  for (const part of spec.split(/\s+-P\s+|;/)) if (part.trim()) q.append('P', part.trim());
+  const filter = $('decode-filter').value.trim();
+  if (filter) q.append('A', filter);
+  $('decode').disabled = true;
+  try {
+    const result = await get(`/api/captures/${id}/decode?${q}`);
+    if (id !== shownId) return;
+    decodeSpec = spec;
+    view.setAnnotations(result.annotations);
+    const rows = result.annotations.slice(0, SHOWN_ANNOTATIONS).map((a) => {
+      const row = make('tr', { tabIndex: 0 }, [
+        make('td', { textContent: `${a.start}–${a.end}` }),
+        make('td', { textContent: seconds(a.start_s) }),
+        make('td', { textContent: `${a.decoder} ${a.class}` }),
+        make('td', { textContent: a.texts[0] || '' }),
+      ]);
+      row.dataset.start = a.start;
+      const centre = () => view.ask({ range: view.centredOn(Math.round((a.start + a.end) / 2)) });
+      row.addEventListener('click', centre);
+      row.addEventListener('keydown', (event) => { if (event.key === 'Enter') centre(); });
+      return row;
+    });
+    $('annotations').tBodies[0].replaceChildren(...rows);
+    const count = result.annotations.length;
+    $('decode-count').textContent = count > SHOWN_ANNOTATIONS ? `the first ${SHOWN_ANNOTATIONS} of ${count} annotations`
+      : `${count} annotation${count === 1 ? '' : 's'}`;
+  } catch (error) {
+    $('decode-error').textContent = error.message;
+  }
+  $('decode').disabled = false;
+}
+
+function clearDecode() {
+  decodeSpec = '';
+  view.setAnnotations([]);
+  $('annotations').tBodies[0].replaceChildren();
+  $('decode-count').textContent = '';
+  $('decode-error').textContent = '';
+}
+
+// ---- Hardware IO ----
+
+async function io(body) {
+  $('io-error').textContent = '';
+  try {
+    const r = body ? await post('/api/io', body) : await get('/api/io');
+    $('io-registers').textContent = `Data ${r.data}   Status ${r.status}   Control ${r.control}`;
+  } catch (error) {
+    $('io-error').textContent = error.message;
+  }
+}
+
+// ---- Wiring ----
+
+function wire() {
+  $('mode').addEventListener('change', () => { settingsDirty = true; modeLists($('mode').value); });
+  $('trigger').addEventListener('change', () => { settingsDirty = true; triggerFields(); });
+  $('settings').addEventListener('input', () => { settingsDirty = true; clearFieldErrors(); });
+  $('settings').addEventListener('submit', (event) => { event.preventDefault(); run('single'); });
+  for (const mode of ['single', 'normal', 'auto']) $(mode).addEventListener('click', () => run(mode));
+  $('stop').addEventListener('click', () => post('/api/stop').catch((error) => { $('settings-error').textContent = error.message; }));
+
+  $('follow').addEventListener('change', () => {
+    if ($('follow').checked && state && state.latest !== null) showCapture(state.latest, false);
+  });
+  $('open').addEventListener('click', () => $('open-file').click());
+  $('open-file').addEventListener('change', () => {
+    const file = $('open-file').files[0];
+    if (file) upload(file);
+    $('open-file').value = '';
+  });
+  let dragDepth = 0;
+  const dropping = (event) => event.dataTransfer && Array.from(event.dataTransfer.types).includes('Files');
+  document.addEventListener('dragenter', (event) => { if (dropping(event)) { ++dragDepth; $('drop').hidden = false; } });
+  document.addEventListener('dragleave', () => { if (dragDepth && --dragDepth === 0) $('drop').hidden = true; });
+  document.addEventListener('dragover', (event) => { if (dropping(event)) event.preventDefault(); });
+  document.addEventListener('drop', (event) => {
+    if (!dropping(event)) return;
+    event.preventDefault();
+    dragDepth = 0;
+    $('drop').hidden = true;
+    const file = event.dataTransfer.files[0];
+    if (file) upload(file);
+  });
+
+  $('zoom-in').addEventListener('click', () => view.step('zoom_in'));
+  $('zoom-out').addEventListener('click', () => view.step('zoom_out'));
+  $('pan-left').addEventListener('click', () => view.step('pan_left'));
+  $('pan-right').addEventListener('click', () => view.step('pan_right'));
+  $('whole').addEventListener('click', () => view.ask({ range: null }));
+  $('range-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const first = $('range-first').value.trim();
+    const last = $('range-last').value.trim();
+    view.ask({ range: `${first}:${last}` });
+  });
+  $('view-mode').addEventListener('change', () => {
+    view.mode = $('view-mode').value;
+    if (view.capture) view.layout = view.capture.under(view.mode);
+    view.ask({ range: null });
+  });
+  const prefs = { 'time-axis': 'time_axis', 'pretrigger-marker': 'pretrigger_marker', 'trigger-level': 'trigger_level',
+                  'zoom-while-panning': 'zoom_while_panning' };
+  for (const [id, name] of Object.entries(prefs)) {
+    $(id).addEventListener('change', () => {
+      view.prefs[name] = $(id).checked;
+      view.ask({});
+    });
+  }
+
+  $('place-cursors').addEventListener('click', placeCursors);
+  for (const name of ['t1', 't2', 'v1', 'v2'])
+    $(name).addEventListener('keydown', (event) => { if (event.key === 'Enter') placeCursors(); });
+  $('clear-cursors').addEventListener('click', () => {
+    view.cursors = { t1: null, t2: null, v1: null, v2: null };
+    view.draw();
+  });
+  $('measure-view').addEventListener('change', measurements);
+
+  $('decoder').addEventListener('change', () => chooseDecoder($('decoder').value));
+  $('decode').addEventListener('click', () => decode($('decode-spec').value.trim()));
+  $('decode-spec').addEventListener('keydown', (event) => { if (event.key === 'Enter') decode($('decode-spec').value.trim()); });
+  $('decode-clear').addEventListener('click', clearDecode);
+
+  $('io-read').addEventListener('click', () => io(null));
+  const field = (id) => $(id).value.trim();
+  $('io-set-data').addEventListener('click', () => io({ data: field('io-data') }));
+  $('io-set-control').addEventListener('click', () => io({ control: field('io-control') }));
+  $('io-set-reg').addEventListener('click', () => io({ register: field('io-register'), value: field('io-value') }));
+  $('io-set-icr').addEventListener('click', () => io({ icr: field('io-icr') }));
+  $('io-reset-read').addEventListener('click', () => io({ reset_read: true }));
+  $('io-form').addEventListener('submit', (event) => event.preventDefault());
+}
+
+async function start() {
+  wire();
+  cursorsMoved(view);
+  try {
+    showState(await get('/api/state'));
+  } catch (error) {
+    $('status').textContent = `The instrument does not answer: ${error.message}`;
+  }
+  live((message) => {
+    if (message.type === 'state') showState(message.state);
+    else if (message.type === 'capture') newCapture(message);
+  }, (up) => {
+    $('link').classList.toggle('up', up);
+    $('link').title = up ? 'Live: connected to the instrument' : 'The live connection is down; reconnecting';
+  });
+  listDecoders();
+}
+
+start();

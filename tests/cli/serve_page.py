@@ -1,0 +1,242 @@
+#!/usr/bin/python3
+"""The instrument's page in a real browser (Debian's headless Chromium through Selenium), against
+korvane-cli serve on the simulated device: the view equals korvane-cli render pixel for pixel,
+zoom, drag and a typed range reach the window's steps, the cursors' readout, the measurements,
+a refusal marked on its field, two pages seeing the same new capture, decoded rows.
+    tests/cli/serve_page.py path/to/korvane-cli
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+CLI = os.path.abspath(sys.argv[1])
+WORK = tempfile.mkdtemp(prefix="korvane-page-")
+failures = []
+
+
+def fail(what):
+    print(f"serve_page: FAILED: {what}", file=sys.stderr)
+    failures.append(what)
+
+
+def check(condition, what):
+    if not condition:
+        fail(what)
+    return condition
+
+
+server = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True)
+line = server.stdout.readline()
+match = re.search(r"(http://127\.0\.0\.1:\d+/)", line)
+if not match:
+    server.kill()
+    sys.exit(f"serve_page: the server printed no address: {line!r}")
+URL = match.group(1)
+
+
+def fetch(path):
+    with urllib.request.urlopen(URL + path.lstrip("/"), timeout=30) as response:
+        return response.read(), dict(response.getheaders())
+
+
+def browser():
+    options = Options()
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--hide-scrollbars", "--force-color-profile=srgb", "--font-render-hinting=none"):
+        options.add_argument(argument)
+    options.add_argument(f"--user-data-dir={tempfile.mkdtemp(dir=WORK)}")
+    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"), options=options)
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 1280, "height": 900, "deviceScaleFactor": 1, "mobile": False})
+    driver.get(URL)
+    return driver
+
+
+def wait(driver, script, what, seconds=30):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = driver.execute_script(script)
+        if value:
+            return value
+        time.sleep(0.05)
+    fail(f"{what} (waited {seconds} s)")
+    return None
+
+
+def view_data(driver):
+    return driver.execute_script("const d = document.getElementById('view').dataset;"
+                                 "return {capture: d.capture, range: d.range, size: d.size, ready: d.ready, pending: d.pending};")
+
+
+def settled(driver, what, after=None):
+    """Waits until the view shows a picture asked for after the ready number `after`."""
+    script = ("const d = document.getElementById('view').dataset;"
+              f"return d.ready && !d.pending && Number(d.ready) > {after if after is not None else 0};")
+    wait(driver, script, what)
+    return view_data(driver)
+
+
+def choose(driver, select_id, value):
+    driver.execute_script("const s = document.getElementById(arguments[0]); s.value = arguments[1];"
+                          "s.dispatchEvent(new Event('change', {bubbles: true}));", select_id, value)
+
+
+def different_pixels(a_png, b_png):
+    """ImageMagick's count of pixels that differ."""
+    result = subprocess.run(["compare", "-metric", "AE", a_png, b_png, "null:"], capture_output=True, text=True)
+    return int(float(result.stderr.split()[0]))
+
+
+page = browser()
+other = None
+try:
+    # ---- Single, and the view as korvane-cli render draws it ----
+    wait(page, "return document.getElementById('mode').options.length === 4", "the settings lists from the state")
+    choose(page, "mode", "dual")
+    choose(page, "trigger", "a")
+    page.find_element(By.ID, "level").clear()
+    page.find_element(By.ID, "level").send_keys("20")
+    page.find_element(By.ID, "single").click()
+    wait(page, "return document.body.dataset.shownId", "the new capture shown")
+    data = settled(page, "the first picture")
+    capture_id = data["capture"]
+    check(page.find_element(By.ID, "status").get_attribute("data-run") == "stopped", "the run ends after Single")
+    dso, _ = fetch(f"/api/captures/{capture_id}.dso")
+    with open(f"{WORK}/shown.dso", "wb") as f:
+        f.write(dso)
+    subprocess.run([CLI, "render", f"{WORK}/shown.dso", "--size", data["size"], "-o", f"{WORK}/render.png"], check=True)
+    with open(f"{WORK}/page.png", "wb") as f:
+        f.write(page.find_element(By.ID, "picture").screenshot_as_png)
+    width, height = map(int, data["size"].split("x"))
+    differ = different_pixels(f"{WORK}/page.png", f"{WORK}/render.png")
+    check(differ == 0, f"the view differs from render in {differ} of {width * height} pixels")
+    check(data["range"] == "0:393215", f"the view opens on the whole capture: {data['range']}")
+
+    # ---- Measurements: channel A's 1 kHz sine ----
+    wait(page, "return document.getElementById('meas-A-frequency')", "the measurements of channel A")
+    frequency = float(page.find_element(By.ID, "meas-A-frequency").get_attribute("data-value"))
+    check(abs(frequency - 1000) < 1, f"channel A measures {frequency} Hz, not 1 kHz")
+
+    # ---- Zoom with the keypad, as the server steps it; then pan by dragging; then a typed range ----
+    view = page.find_element(By.ID, "view")
+    view.click()
+    ready = int(data["ready"])
+    ActionChains(page).send_keys(Keys.ADD).perform()
+    zoomed = settled(page, "the zoomed picture", ready)
+    _, headers = fetch(f"/api/captures/{capture_id}/view?size={data['size']}&step=zoom_in")
+    check(zoomed["range"] == headers["X-Korvane-Range"],
+          f"keypad + shows {zoomed['range']}, the window's step is {headers['X-Korvane-Range']}")
+    first, last = map(int, zoomed["range"].split(":"))
+    ActionChains(page).move_to_element(view).click_and_hold().move_by_offset(-150, 0).release().perform()
+    panned = settled(page, "the dragged picture", int(zoomed["ready"]))
+    p_first, p_last = map(int, panned["range"].split(":"))
+    check(p_first > first and p_last - p_first == last - first,
+          f"dragging left by 150 px from {zoomed['range']} shows {panned['range']}")
+    for field, value in (("range-first", "1000"), ("range-last", "2999")):
+        page.find_element(By.ID, field).clear()
+        page.find_element(By.ID, field).send_keys(value)
+    page.find_element(By.ID, "range-last").send_keys(Keys.ENTER)
+    typed = settled(page, "the typed range", int(panned["ready"]))
+    check(typed["range"] == "1000:2999", f"View Range 1000 to 2999 shows {typed['range']}")
+    page.find_element(By.ID, "range-first").clear()
+    page.find_element(By.ID, "range-first").send_keys("5000", Keys.ENTER)
+    wait(page, "return document.getElementById('view-error').textContent", "a range backwards refused")
+    check(view_data(page)["range"] == "1000:2999", "a refused range leaves the view as it was")
+    page.find_element(By.ID, "whole").click()
+    settled(page, "the whole capture again", int(typed["ready"]))
+
+    # ---- Cursors: typed, then dragged ----
+    for name, value in (("t1", "1000"), ("t2", "51000"), ("v1", "200"), ("v2", "60")):
+        page.find_element(By.ID, name).clear()
+        page.find_element(By.ID, name).send_keys(value)
+    page.find_element(By.ID, "place-cursors").click()
+    dt = page.find_element(By.CSS_SELECTOR, "#readout [data-name=dt]")
+    check(abs(float(dt.get_attribute("data-value")) - 1e-3) < 1e-9, f"Δt of 50,000 samples at 50 MHz reads {dt.text}")
+    check("1.000 kHz" in page.find_element(By.CSS_SELECTOR, "#readout [data-name=f]").text, "1/Δt is 1 kHz")
+    check(page.find_element(By.CSS_SELECTOR, "#readout [data-name=dv]").get_attribute("data-value") == "140",
+          "ΔV between codes 200 and 60")
+    # Selenium's offsets count from the element's centre.
+    x, y = page.execute_script("const v = window.korvaneView, box = v.root.getBoundingClientRect();"
+                               "return [v.xOf(51000) - box.width / 2, v.areas[0].top + 30 - box.height / 2];")
+    ActionChains(page).move_to_element_with_offset(view, int(x), int(y)).click_and_hold() \
+        .move_by_offset(60, 0).release().perform()
+    t2 = int(page.find_element(By.ID, "t2").get_attribute("value"))
+    check(t2 > 51000 + 20000, f"dragging t2 by 60 px moves it from 51000 to {t2}")
+
+    # ---- A refusal explained where the user typed it ----
+    page.find_element(By.ID, "level").clear()
+    page.find_element(By.ID, "level").send_keys("500")
+    page.find_element(By.ID, "single").click()
+    message = wait(page, "return document.getElementById('settings-error').textContent", "the refusal of level 500")
+    check(message and message.startswith("--level"), f"the refusal names the level: {message!r}")
+    check("has-error" in page.find_element(By.ID, "level-field").get_attribute("class"), "the level field is marked")
+    page.find_element(By.ID, "level").clear()
+    page.find_element(By.ID, "level").send_keys("20")
+
+    # ---- Two pages see the same new capture ----
+    page.execute_script("window.open(arguments[0], 'second')", URL)
+    handles = page.window_handles
+    page.switch_to.window(handles[1])
+    wait(page, f"return document.body.dataset.latest === '{capture_id}'", "the second page knows the capture")
+    page.switch_to.window(handles[0])
+    page.find_element(By.ID, "single").click()
+    newest = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{capture_id}' && l", "a second capture")
+    page.switch_to.window(handles[1])
+    wait(page, f"return document.body.dataset.latest === '{newest}' && document.getElementById('view').dataset.capture === '{newest}'",
+         "the second page shows the new capture too")
+    page.switch_to.window(handles[0])
+    wait(page, f"return document.getElementById('view').dataset.capture === '{newest}'", "the first page follows the new capture")
+
+    # ---- Decoded rows, and a row that centres the view ----
+    choose(page, "mode", "logic16")
+    choose(page, "trigger", "none")
+    page.find_element(By.ID, "single").click()
+    logic = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{newest}' && l", "a logic capture")
+    wait(page, f"return document.getElementById('view').dataset.capture === '{logic}' && document.getElementById('view').dataset.ready",
+         "the logic capture shown")
+    settled(page, "the logic picture")
+    page.find_element(By.ID, "decode-spec").send_keys("uart:rx=D3:baudrate=115200")
+    page.find_element(By.ID, "decode").click()
+    wait(page, "return document.querySelectorAll('#annotations tbody tr').length > 10", "the annotations' table")
+    check(not page.find_element(By.ID, "rows").get_attribute("hidden"), "the decoded rows are drawn under the view")
+    before = int(view_data(page)["ready"])
+    row = page.find_elements(By.CSS_SELECTOR, "#annotations tbody tr")[5]
+    start = int(row.get_attribute("data-start"))
+    row.click()
+    centred = settled(page, "the view centred on a row", before)
+    c_first, c_last = map(int, centred["range"].split(":"))
+    check(c_first <= start <= c_last, f"clicking the row at sample {start} shows {centred['range']}")
+
+    errors = [e for e in page.get_log("browser") if e["level"] == "SEVERE" and "favicon" not in e["message"]
+              and "status of 400" not in e["message"]]
+    check(not errors, f"the page logged errors: {errors}")
+except Exception as error:  # a page that breaks is a failure, not a crash of the test
+    fail(f"{type(error).__name__}: {error}")
+    page.save_screenshot(f"{WORK}/failure.png")
+    print(f"serve_page: the page as it was: {WORK}/failure.png", file=sys.stderr)
+finally:
+    page.quit()
+    server.terminate()
+    server.wait(timeout=20)
+
+if failures:
+    sys.exit(1)
+if not os.environ.get("KEEP"): shutil.rmtree(WORK, ignore_errors=True)
+print("serve_page: all checks passed")
