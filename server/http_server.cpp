@@ -595,27 +595,37 @@ struct http_server::impl {
         c.conn = conn;
         mg_set_user_connection_data(conn, &c);
         c.sender = std::thread([this, &c] {
-            // The newest state wins: a slow page skips the states it had no time for.
+            // The newest state wins: a slow page skips the states it had no time for. A page
+            // gets at most about 30 states a second, but hears of a new capture at once.
+            using clock = std::chrono::steady_clock;
             uint64_t sent = 0;
             int64_t ready_ms = 0;
             int latest = device->latest(ready_ms);
             bool first = true;
+            clock::time_point next_state = clock::now();
+            const auto tell_capture = [&] {
+                const int newest = device->latest(ready_ms);
+                if (newest == latest) return true;
+                latest = newest;
+                const std::string text = json({{"type", "capture"}, {"id", newest}, {"ready_ms", ready_ms}}).dump();
+                return mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) > 0;
+            };
             while (!c.closed.load()) {
                 const uint64_t now = device->wait_for_change(sent, 1000);
                 if (c.closed.load()) break;
                 if (now == sent && !first) continue;
                 first = false;
-                const int newest = device->latest(ready_ms);
-                if (newest != latest) {
-                    latest = newest;
-                    const std::string text =
-                        json({{"type", "capture"}, {"id", newest}, {"ready_ms", ready_ms}}).dump();
-                    if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) <= 0) break;
+                if (!tell_capture()) break;
+                bool open = true;
+                while (open && clock::now() < next_state && !c.closed.load()) {
+                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_state - clock::now());
+                    device->wait_for_change(device->version(), static_cast<int>(left.count()) + 1);
+                    open = tell_capture();
                 }
+                if (!open) break;
                 const std::shared_ptr<const std::string> text = device->state_message(sent);
                 if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text->data(), text->size()) <= 0) break;
-                // At most about 30 states a second to a page: what changes meanwhile comes in the next.
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                next_state = clock::now() + std::chrono::milliseconds(33);
             }
         });
     }

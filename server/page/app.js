@@ -240,10 +240,14 @@ async function showCapture(id, following) {
   const after = entry(id);
   const keepRange = following && before && after && before.mode === after.mode;
   shownId = id;
+  const placed = new Promise((resolve) => { pictureWaiter = { id, resolve }; setTimeout(resolve, 1000); });
   view.show(id, keepRange);
   historyShown = '';
   if (state) showHistory(state.captures);
   downloads();
+  // The picture first: the bytes, the figures and the decoding would slow it down.
+  await placed;
+  if (id !== shownId) return;
   measurements();
   if (decodeSpec) decode(decodeSpec);
   try {
@@ -255,7 +259,13 @@ async function showCapture(id, following) {
   }
 }
 
+let pictureWaiter = null;  // showCapture waiting for the capture's first picture
+
 function rangeShown(v) {
+  if (pictureWaiter && pictureWaiter.id === v.id) {
+    pictureWaiter.resolve();
+    pictureWaiter = null;
+  }
   if (document.activeElement !== $('range-first') && document.activeElement !== $('range-last')) {
     $('range-first').value = v.shown.start;
     $('range-last').value = v.shown.end;
