@@ -306,12 +306,16 @@ void install_interrupt_handlers(void (*hook)(int)) {
 // ---- The port ----
 
 const char PORT_OPTION_HELP[] =
-    "The port: sim (the simulated device, default), a ppdev device such as /dev/parport0 (a "
-    "user in the lp group), or 0x378, 0x278, 0x3BC (raw port I/O, root)";
+    "The port: sim (the simulated device, default; sim:bus with UART, SPI and I2C traffic on "
+    "its logic inputs 0..7, sim:unplugged with no device on the cable), a ppdev device such as "
+    "/dev/parport0 (a user in the lp group), or 0x378, 0x278, 0x3BC (raw port I/O, root)";
 
 bool parse_port_option(const std::string& text, port_choice& port) {
-    if (lower_case(text) == "sim") {
+    const std::string name = lower_case(text);
+    if (name == "sim" || name == "sim:bus" || name == "sim:unplugged") {
         port = {port_choice::simulated, "", simulated_device::BASE_ADDRESS};
+        port.bus_signals = name == "sim:bus";
+        port.unplugged = name == "sim:unplugged";
         return true;
     }
     if (text.find('/') != std::string::npos) {
@@ -362,6 +366,8 @@ void open_port(const port_choice& port, const output_plan* trace, double wait_se
     port_bus* bus = nullptr;
     switch (port.kind) {
     case port_choice::simulated:
+        device.set_signals(port.bus_signals ? sim_signals::bus : sim_signals::standard);
+        device.set_failure(port.unplugged ? sim_failure::nothing_attached : sim_failure::none);
         bus = &device;
         break;
     case port_choice::ppdev: {

@@ -109,6 +109,10 @@ struct port_choice {
     enum { simulated, ppdev, raw } kind;
     std::string path;  // ppdev
     uint16_t base;     // the address the core uses for the port's data register
+    // The simulated device: "sim:bus" puts bus traffic on the logic inputs, "sim:unplugged"
+    // has no device on the cable.
+    bool bus_signals = false;
+    bool unplugged = false;
 };
 extern const char PORT_OPTION_HELP[];
 // false when the text names no port.

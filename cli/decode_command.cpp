@@ -107,6 +107,11 @@ int run_decode_command(const decode_options& o) {
             std::printf("%llu-%llu  %s  %s  %s  %s\n", static_cast<unsigned long long>(a.start),
                         static_cast<unsigned long long>(a.end), time_text(a.start / result.rate_hz).c_str(),
                         a.instance.c_str(), a.class_name.c_str(), a.texts.empty() ? "" : a.texts[0].c_str());
+        // Then what each decoder passed on as bytes, the bus's payload in one line each.
+        if (!result.bytes.empty()) std::printf("\n");
+        for (const decoded_bytes& b : result.bytes)
+            std::printf("%s  %s  %s: %s\n", b.instance.c_str(), b.class_name.c_str(), count_of(static_cast<long long>(b.data.size()), "byte").c_str(),
+                        quoted_bytes(b.data).c_str());
     }
     if (std::fflush(stdout) != 0) {
         print_report_line(7, "decode", "standard output: could not be written");

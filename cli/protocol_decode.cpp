@@ -145,6 +145,7 @@ struct instance_info {
 struct collected {
     std::mutex mutex;
     std::vector<decoded_annotation>* out;
+    std::vector<decoded_bytes>* bytes;
     // The classes each instance shows; an instance missing here shows all (no filter).
     std::map<std::string, std::vector<bool>> shown;
     bool filtered;
@@ -184,6 +185,27 @@ void take_annotation(srd_proto_data* data, void* closure) {
     for (char** t = a->ann_text; t != nullptr && *t != nullptr; ++t) out.texts.emplace_back(*t);
     std::lock_guard<std::mutex> lock(c.mutex);
     c.out->push_back(std::move(out));
+}
+
+void take_binary(srd_proto_data* data, void* closure) {
+    auto& c = *static_cast<collected*>(closure);
+    const auto known = c.instances.find(data->pdo->di);
+    if (known == c.instances.end()) return;
+    const instance_info& info = *known->second;
+    if (c.filtered && c.shown.find(info.instance) == c.shown.end()) return;
+    const auto* b = static_cast<const srd_proto_data_binary*>(data->data);
+    const GSList* cls = g_slist_nth(info.dec->binary, static_cast<guint>(b->bin_class));
+    if (cls == nullptr || b->size == 0) return;
+    const char* const* names = static_cast<char**>(cls->data);
+    std::lock_guard<std::mutex> lock(c.mutex);
+    auto found = std::find_if(c.bytes->begin(), c.bytes->end(), [&](const decoded_bytes& x) {
+        return x.instance == info.instance && x.class_name == names[0];
+    });
+    if (found == c.bytes->end()) {
+        c.bytes->push_back({info.instance, names[0], names[1], ""});
+        found = c.bytes->end() - 1;
+    }
+    found->data.append(reinterpret_cast<const char*>(b->data), static_cast<size_t>(b->size));
 }
 
 // The classes of a decoder that names select ("rx-data:warnings"): class names first, then
@@ -238,6 +260,7 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
     std::vector<std::unique_ptr<instance_info>> infos;
     collected sink;
     sink.out = &result.annotations;
+    sink.bytes = &result.bytes;
     sink.filtered = !filters.empty();
     int status = 0;
     const auto fail = [&](int code, const std::string& text) {
@@ -337,6 +360,7 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
 
     if (status == 0) {
         srd_pd_output_callback_add(session, SRD_OUTPUT_ANN, take_annotation, &sink);
+        srd_pd_output_callback_add(session, SRD_OUTPUT_BINARY, take_binary, &sink);
         GVariant* rate = g_variant_new_uint64(static_cast<uint64_t>(std::llround(result.rate_hz)));
         srd_session_metadata_set(session, SRD_CONF_SAMPLERATE, rate);
         logged.clear();
@@ -473,5 +497,32 @@ json decode_json(const decode_result& result) {
                         {"row", a.row.empty() ? json(nullptr) : json(a.row)},
                         {"texts", a.texts}});
     }
-    return {{"samplerate_hz", result.rate_hz}, {"annotations", list}};
+    json bytes = json::array();
+    for (const decoded_bytes& b : result.bytes) {
+        std::string hex;
+        char pair[3];
+        for (unsigned char ch : b.data) {
+            std::snprintf(pair, sizeof pair, "%02x", ch);
+            hex += pair;
+        }
+        bytes.push_back({{"decoder", b.instance}, {"class", b.class_name}, {"description", b.description},
+                         {"count", b.data.size()}, {"text", quoted_bytes(b.data)}, {"hex", hex}});
+    }
+    return {{"samplerate_hz", result.rate_hz}, {"annotations", list}, {"bytes", bytes}};
+}
+
+std::string quoted_bytes(const std::string& data) {
+    std::string text = "\"";
+    char escape[8];
+    for (unsigned char ch : data) {
+        if (ch == '\\' || ch == '"') text += std::string("\\") + static_cast<char>(ch);
+        else if (ch == '\n') text += "\\n";
+        else if (ch == '\t') text += "\\t";
+        else if (ch >= 0x20 && ch < 0x7F) text += static_cast<char>(ch);
+        else {
+            std::snprintf(escape, sizeof escape, "\\x%02X", ch);
+            text += escape;
+        }
+    }
+    return text + "\"";
 }

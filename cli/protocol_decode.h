@@ -22,10 +22,23 @@ struct decoded_annotation {
     std::vector<std::string> texts;  // longest first
 };
 
+// The bytes a decoder passed on as binary output of one class, in order ("uart" "rx": what
+// the RX line carried).
+struct decoded_bytes {
+    std::string instance;
+    std::string class_name;   // "rx", "data-write"
+    std::string description;  // "RX dump"
+    std::string data;
+};
+
 struct decode_result {
     double rate_hz = 0;
     std::vector<decoded_annotation> annotations;  // in the order the decoders gave them
+    std::vector<decoded_bytes> bytes;             // per instance and class, as they first came
 };
+
+// Bytes as a quoted text: printable ASCII as it is, the rest as \n, \t or \xNN.
+std::string quoted_bytes(const std::string& data);
 
 // Decodes samples first..last of the record with the stacks, each a decoder specification as
 // sigrok-cli's -P takes it ("uart:rx=D0:baudrate=115200", "i2c:scl=D6:sda=D7,eeprom24xx"),
@@ -46,5 +59,5 @@ nlohmann::ordered_json decoder_list_json();
 // and rows; false with the message for an unknown decoder.
 bool decoder_description(const std::string& id, std::string& text, nlohmann::ordered_json& json, std::string& message);
 
-// The annotations as decode --json writes them.
+// The annotations and the bytes as decode --json writes them.
 nlohmann::ordered_json decode_json(const decode_result& result);

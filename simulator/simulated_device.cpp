@@ -1,5 +1,6 @@
 #include "simulator/simulated_device.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "hardware/port.h"
@@ -33,6 +34,74 @@ constexpr int CODE_FIFO_STEP = ICR_FIFO_STEP & 7;
 uint8_t input_a_table[INPUT_A_PERIOD];
 uint8_t input_b_table[INPUT_B_PERIOD];
 
+// The bus traffic: one frame of the eight lines, tick by tick.
+constexpr int64_t BUS_PERIOD = 250000;  // 2.5 ms
+uint8_t bus_table[BUS_PERIOD];
+constexpr char BUS_TEXT[] = "Korvane";
+constexpr int BUS_BYTES = sizeof BUS_TEXT - 1;
+enum bus_line { UART_TX, UART_ECHO, SPI_CLK, SPI_MOSI, SPI_MISO, SPI_CS, I2C_SCL, I2C_SDA };
+
+void set_line(int line, int64_t from, int64_t to, bool high) {
+    for (int64_t t = from; t < to && t < BUS_PERIOD; ++t)
+        bus_table[t] = static_cast<uint8_t>(high ? bus_table[t] | 1 << line : bus_table[t] & ~(1 << line));
+}
+
+// 8N1, least significant bit first, the bit boundaries rounded to the tick.
+void uart_bytes(int line, int64_t start) {
+    const double bit = 1e8 / 115200.0;
+    for (int j = 0; j < BUS_BYTES; ++j) {
+        const uint8_t byte = static_cast<uint8_t>(BUS_TEXT[j]);
+        for (int i = 0; i < 10; ++i) {
+            const bool high = i == 0 ? false : i == 9 ? true : ((byte >> (i - 1)) & 1) != 0;
+            const int64_t from = start + std::llround((j * 10 + i) * bit);
+            set_line(line, from, start + std::llround((j * 10 + i + 1) * bit), high);
+        }
+    }
+}
+
+void build_bus_table() {
+    // Idle: the UART lines and I2C's pulled-up lines high, SPI's clock low, its select high.
+    for (int64_t t = 0; t < BUS_PERIOD; ++t)
+        bus_table[t] = 1 << UART_TX | 1 << UART_ECHO | 1 << SPI_CS | 1 << I2C_SCL | 1 << I2C_SDA;
+    uart_bytes(UART_TX, 2000);
+    uart_bytes(UART_ECHO, 12000);
+
+    // SPI mode 0: data set while the clock is low, taken as it rises half a bit later.
+    const int64_t spi = 76000, spi_bit = 1000, spi_end = spi + BUS_BYTES * 8 * spi_bit;
+    set_line(SPI_CS, spi - spi_bit / 2, spi_end + spi_bit / 2, false);
+    for (int j = 0; j < BUS_BYTES; ++j) {
+        const uint8_t out = static_cast<uint8_t>(BUS_TEXT[j]);
+        const uint8_t in = static_cast<uint8_t>(BUS_TEXT[j] >= 'a' && BUS_TEXT[j] <= 'z' ? BUS_TEXT[j] - 32 : BUS_TEXT[j]);
+        for (int i = 0; i < 8; ++i) {
+            const int64_t t = spi + (j * 8 + i) * spi_bit;
+            set_line(SPI_MOSI, t, t + spi_bit, ((out >> (7 - i)) & 1) != 0);
+            set_line(SPI_MISO, t, t + spi_bit, ((in >> (7 - i)) & 1) != 0);
+            set_line(SPI_CLK, t + spi_bit / 2, t + spi_bit, true);
+        }
+    }
+    set_line(SPI_MOSI, spi_end, BUS_PERIOD, false);
+    set_line(SPI_MISO, spi_end, BUS_PERIOD, false);
+
+    // I2C: start (SDA falls while SCL is high), the address byte 0x50 << 1 | write, the text,
+    // each byte's ninth clock with SDA held low by the receiver, stop (SDA rises while SCL is
+    // high). SDA changes a quarter bit into each low half of SCL.
+    const int64_t i2c = 140000, i2c_bit = 1000;
+    uint8_t bytes[BUS_BYTES + 1] = {0x50 << 1};
+    for (int j = 0; j < BUS_BYTES; ++j) bytes[j + 1] = static_cast<uint8_t>(BUS_TEXT[j]);
+    const int64_t first_clock = i2c + i2c_bit / 2;
+    set_line(I2C_SDA, i2c, first_clock + i2c_bit / 4, false);
+    int64_t t = first_clock;
+    for (uint8_t byte : bytes) {
+        for (int i = 0; i < 9; ++i, t += i2c_bit) {
+            const bool high = i < 8 && ((byte >> (7 - i)) & 1) != 0;
+            set_line(I2C_SCL, t, t + i2c_bit / 2, false);
+            set_line(I2C_SDA, t + i2c_bit / 4, t + i2c_bit + i2c_bit / 4, high);
+        }
+    }
+    set_line(I2C_SCL, t, t + i2c_bit / 2, false);
+    set_line(I2C_SDA, t + i2c_bit / 4, t + 3 * i2c_bit / 4, false);
+}
+
 uint8_t to_code(double v) {
     long c = std::lround(v);
     return static_cast<uint8_t>(c < 0 ? 0 : c > 255 ? 255 : c);
@@ -52,6 +121,7 @@ bool build_signal_tables() {
         const double tri = q < 0.25 ? 4.0 * q : q < 0.75 ? 2.0 - 4.0 * q : 4.0 * q - 4.0;
         input_b_table[p] = to_code(128.0 + 60.0 * tri);
     }
+    build_bus_table();
     return true;
 }
 
@@ -89,6 +159,47 @@ simulated_device::simulated_device() : clock_(steady_now) {
 void simulated_device::set_failure(sim_failure failure) {
     failure_ = failure;
     driving_ = false;
+}
+
+void simulated_device::set_signals(sim_signals signals) { signals_ = signals; }
+
+uint16_t simulated_device::logic_at(int64_t tick) const {
+    const uint16_t word = logic_word(tick);
+    if (signals_ == sim_signals::standard) return word;
+    return static_cast<uint16_t>((word & 0xFF00) | bus_table[floor_mod(tick, BUS_PERIOD)]);
+}
+
+// The first sample from `first` on at which the word (or byte) changes into the pattern. The
+// high byte follows the counter: it stays for 256 of its steps, longer than a bus frame, so
+// a low byte is looked for in the stretch of the pattern's high byte where the search begins
+// and, if it was not there, in the next such stretch, whole; a byte that no frame shows never
+// comes.
+bool simulated_device::find_bus_pattern(int64_t first, int64_t unit, bool word, int64_t* found) const {
+    const int64_t pattern = word ? (trigger_byte_[1] << 8 | trigger_byte_[0]) : trigger_byte_[0];
+    const uint16_t mask = word ? 0xFFFF : 0xFF;
+    const auto scan = [&](int64_t from, int64_t to) {
+        bool before = (logic_at((from - 1) * unit) & mask) == pattern;
+        for (int64_t n = from; n < to; ++n) {
+            const bool now = (logic_at(n * unit) & mask) == pattern;
+            if (now && !before) {
+                *found = n;
+                return true;
+            }
+            before = now;
+        }
+        return false;
+    };
+    if (!word) return scan(first, first + BUS_PERIOD / unit + 2);
+    const int64_t stretch = 256 * LOGIC_STEP;  // ticks
+    const int64_t value = first * unit / LOGIC_STEP;
+    int64_t high = (value >> 8) + floor_mod((pattern >> 8) - (value >> 8), 256);  // counter >> 8
+    int64_t from = std::max(first, (high * stretch + unit - 1) / unit);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (scan(from, ((high + 1) * stretch + unit - 1) / unit)) return true;
+        high += 256;
+        from = (high * stretch + unit - 1) / unit;
+    }
+    return false;
 }
 
 void simulated_device::set_instant(bool instant) { instant_ = instant; }
@@ -262,6 +373,7 @@ bool simulated_device::find_trigger(int64_t first, int64_t* found) const {
         // The logic word (16 bits) or byte becomes equal to the pattern: the first sample of
         // the next counter value that matches it.
         const bool word = mode_ & 4;
+        if (signals_ == sim_signals::bus) return find_bus_pattern(first, unit, word, found);
         const int64_t modulus = word ? 65536 : 256;
         const int64_t pattern = word ? (trigger_byte_[1] << 8 | trigger_byte_[0]) : trigger_byte_[0];
         auto first_sample_of = [unit](int64_t value) { return (value * LOGIC_STEP + unit - 1) / unit; };
@@ -308,7 +420,7 @@ void simulated_device::fill_memories(int64_t end) {
     int32_t cell = static_cast<int32_t>(floor_mod(end, FIFO_SIZE));
     for (int64_t k = end - FIFO_SIZE; k < end; ++k) {
         const int64_t tick_a = single ? 2 * k * unit : k * unit;
-        const uint16_t word = logic_word(tick_a);
+        const uint16_t word = logic_at(tick_a);
         fifo_a_[cell] = static_cast<uint8_t>((mode_ & 2) ? (word & 0xFF) : input_a(tick_a));
         int b;
         if (mode_ & 4)

@@ -23,6 +23,17 @@
 // pretrigger, or the one after it when the other converter took the trigger sample). A
 // trigger that never comes (a level beyond the signal's peak) never completes the capture.
 //
+// A second signal set, bus traffic (set_signals(sim_signals::bus)), puts real traffic on
+// logic inputs 0..7 instead of the counter's low byte, repeated every 2.5 ms; inputs 8..15
+// keep the counter and the analogue inputs stay as above. Each frame carries "Korvane":
+//   D0, D1          UART 8N1 at 115200 baud from 20 us, and its echo on D1 100 us later;
+//   D2..D5          SPI mode 0 (CLK, MOSI, MISO, CS low active) at 100 kHz, most significant
+//                   bit first, from 760 us: MOSI "Korvane", MISO "KORVANE";
+//   D6, D7          I2C (SCL, SDA) at 100 kHz from 1.4 ms: a write to address 0x50 of
+//                   "Korvane", each byte acknowledged.
+// A logic trigger then fires on the first sample at which the word or byte changes into the
+// pattern.
+//
 // The object holds both sample memories (768 KB): give it static or heap storage.
 #pragma once
 #include <chrono>
@@ -38,6 +49,12 @@ enum class sim_failure {
     counter_out_of_range,  // the sample counter reads 0
 };
 
+// What the logic inputs carry.
+enum class sim_signals {
+    standard,  // the 16-bit counter
+    bus,       // UART, SPI and I2C traffic on inputs 0..7, the counter's high byte on 8..15
+};
+
 class simulated_device : public port_bus {
 public:
     using clock_function = std::chrono::steady_clock::time_point (*)();
@@ -49,6 +66,7 @@ public:
     simulated_device();
 
     void set_failure(sim_failure failure);
+    void set_signals(sim_signals signals);
     // true: a capture completes as soon as its trigger and post-trigger samples exist;
     // false (default): after the real time those samples take at the chosen rate.
     void set_instant(bool instant);
@@ -75,8 +93,11 @@ private:
     bool find_trigger(int64_t first, int64_t* found) const;
     void fill_memories(int64_t end_cell);
     uint8_t readback() const;
+    uint16_t logic_at(int64_t tick) const;
+    bool find_bus_pattern(int64_t first, int64_t unit, bool word, int64_t* found) const;
 
     sim_failure failure_ = sim_failure::none;
+    sim_signals signals_ = sim_signals::standard;
     bool instant_ = false;
     clock_function clock_;
 

@@ -148,6 +148,42 @@ TEST_F(Simulator, EachModeRecordsItsSignals) {
     }
 }
 
+// The bus set: the counter's high byte on inputs 8..15, and on 0..7 idle lines between the
+// traffic (UART and I2C high, SPI's clock low and select high); a pattern trigger fires where
+// the word changes into the pattern; the analogue inputs are those of the standard set.
+TEST_F(Simulator, TheBusSetKeepsTheCounterAboveItsTraffic) {
+    device->set_signals(sim_signals::bus);
+    capture(MODE_LOGIC16, TRIGGER_NONE, 0, 0, 0, 0);
+    int high_steps = 0, low_changes = 0, idle = 0;
+    for (int32_t n = 1; n < FIFO_SIZE; ++n) {
+        const int step = (sample(MODE_LOGIC16, true, n) >> 8) - (sample(MODE_LOGIC16, true, n - 1) >> 8);
+        ASSERT_TRUE(step == 0 || step == 1) << n;
+        high_steps += step;
+        low_changes += (sample(MODE_LOGIC16, true, n) ^ sample(MODE_LOGIC16, true, n - 1)) & 0xFF ? 1 : 0;
+        idle += (sample(MODE_LOGIC16, true, n) & 0xFF) == 0xE3;
+    }
+    EXPECT_EQ(high_steps, 3);          // 7.86 ms of a counter whose high byte steps every 2.56 ms
+    EXPECT_GT(low_changes, 3 * 400);   // three frames of traffic, hundreds of edges each
+    EXPECT_GT(idle, FIFO_SIZE / 4);    // and quiet lines between them
+
+    // SPI's select low, its clock and data low, the other lines idle: only inside a transfer.
+    capture(MODE_LOGIC16, TRIGGER_CHANNEL_A, 2, 0, 5000, 0x01C3);
+    EXPECT_EQ(sample(MODE_LOGIC16, true, 5000), 0x01C3);
+    EXPECT_NE(sample(MODE_LOGIC16, true, 4999), 0x01C3);
+    capture(MODE_MIXED, TRIGGER_CHANNEL_A, 0, 0, 100, 0xE3);
+    EXPECT_EQ(sample(MODE_MIXED, true, 100), 0xE3);
+    EXPECT_NE(sample(MODE_MIXED, true, 99), 0xE3);
+    EXPECT_NEAR(*std::max_element(dso_structure.channel_b, dso_structure.channel_b + FIFO_SIZE), 0x80 + 60, 1);
+
+    // A pattern the traffic never shows (every line high) never comes.
+    set_header(MODE_MIXED, TRIGGER_CHANNEL_A, 0, 0, 0, 0xFF);
+    services.on_sleep = [&](uint32_t) {
+        if (services.sleeps.size() == 20) request_cancel();
+    };
+    EXPECT_FALSE(run_capture());
+    EXPECT_TRUE(device->armed());
+}
+
 TEST_F(Simulator, ReReadGivesTheSameBytesInTimeOrder) {
     capture(MODE_SINGLE, TRIGGER_CHANNEL_A, 0, 0, 12345, 0x90);
     std::vector<uint8_t> first(dso_structure.sample_area, dso_structure.sample_area + SAMPLE_AREA_SIZE);
