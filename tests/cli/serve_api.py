@@ -218,6 +218,21 @@ finally:
     server.terminate()
     server.wait(timeout=10)
 
+print("== a port that fails: its error on the page, the server still up")
+server, port, _ = start("--listen", "127.0.0.1:0", "--port", "sim:unplugged")
+try:
+    request(port, "POST", "/api/run", {"mode": "normal", "settings": {"trigger": "none"}})
+    s = wait_for(port, lambda s: s["error"] is not None and s["run"] == "stopped", "the port's error")
+    if s and (s["error"]["code"], s["error"]["text"]) != (14, '"Start_Point" Not Valid, Check Cable'):
+        fail(f"the port's error reads {s['error']}")
+    kept = open(f"{WORK}/single.dso", "rb").read()
+    status, data, _ = request(port, "POST", "/api/captures?name=kept.dso", kept)
+    if status != 201 or request(port, "GET", "/api/captures/latest.dso")[1] != kept:
+        fail(f"after the port's failure an upload gave {status} {data[:80]!r}")
+finally:
+    server.terminate()
+    server.wait(timeout=10)
+
 subprocess.run(["rm", "-rf", WORK])
 if failures:
     sys.exit(f"serve_api: {len(failures)} failure(s)")

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# korvane-cli decode on the simulated device's bus traffic (sim:bus): each bus's payload
+# found; the annotations held side by side with sigrok-cli's on the same capture's .sr export,
+# class by class, for UART, SPI and I2C (and I2C in Mixed Mode, one byte a sample); refusals;
+# render --decode adding rows under a picture that stays as it was.
+#   tests/cli/decode_bus.sh path/to/korvane-cli
+cli=$1
+. "$(dirname "$0")/test_support.bash" decode_bus sigrok-cli python3 convert compare
+
+"$cli" capture --quiet --port sim:bus --mode logic16 --trigger none -o "$work/bus.dso"
+"$cli" capture --quiet --port sim:bus --mode mixed --rate 12.5MHz --trigger none -o "$work/mixed.dso"
+"$cli" export "$work/bus.dso" -o "$work/bus.sr"
+"$cli" export "$work/mixed.dso" -o "$work/mixed.sr"
+
+# ---- The payload of each bus: at least two whole frames of "Korvane" in the capture ----
+payload() {  # payload FILE SPEC LINE-PATTERN
+  "$cli" decode "$1" -P "$2" >"$work/out.txt" || { fail "decode $2 exited $?"; return; }
+  grep -qE "$3" "$work/out.txt" || fail "decode $2 does not say $3: $(tail -4 "$work/out.txt")"
+}
+payload "$work/bus.dso" uart:rx=D0:baudrate=115200 '^uart  rx  [0-9]+ bytes: ".*KorvaneKorvane'
+payload "$work/bus.dso" uart:rx=D1:baudrate=115200 '^uart  rx  [0-9]+ bytes: ".*KorvaneKorvane'
+payload "$work/bus.dso" spi:clk=D2:mosi=D3:miso=D4:cs=D5 '^spi  mosi  [0-9]+ bytes: ".*KorvaneKorvane'
+payload "$work/bus.dso" spi:clk=D2:mosi=D3:miso=D4:cs=D5 '^spi  miso  [0-9]+ bytes: ".*KORVANEKORVANE'
+payload "$work/bus.dso" i2c:scl=D6:sda=D7 '^i2c  data-write  [0-9]+ bytes: ".*KorvaneKorvane'
+payload "$work/bus.dso" i2c:scl=D6:sda=D7 'i2c  address-write  Address write: 50$'
+payload "$work/mixed.dso" uart:rx=D0:baudrate=115200:format=ascii '  uart  rx-data  K$'
+
+# ---- The same annotations as sigrok-cli: ranges and texts in order, then class by class ----
+side_by_side() {  # side_by_side FILE.dso FILE.sr SPEC
+  python3 - "$cli" "$@" <<'EOF' || fail "decode $4 differs from sigrok-cli"
+import re, subprocess, sys
+cli, dso, sr, spec = sys.argv[1:5]
+decoder = spec.split(":")[0]
+
+def ours(*extra):
+    out = subprocess.run([cli, "decode", dso, "-P", spec, *extra], capture_output=True, text=True, check=True).stdout
+    rows = []
+    for line in out.splitlines():
+        m = re.match(r"^(\d+)-(\d+)  .+?  (\S+)  (\S+)  (.*)$", line)
+        if m:
+            rows.append((int(m[1]), int(m[2]), m[4], m[5]))
+    return rows
+
+def peer(*extra):
+    out = subprocess.run(["sigrok-cli", "-i", sr, "-P", spec, "--protocol-decoder-samplenum", *extra],
+                         capture_output=True, text=True, check=True).stdout
+    rows = []
+    for line in out.splitlines():
+        m = re.match(rf"^(\d+)-(\d+) {decoder}-1: (.*)$", line)
+        if not m:
+            sys.exit(f"sigrok-cli wrote {line!r}")
+        rows.append((int(m[1]), int(m[2]), m[3]))
+    return rows
+
+def show(what, a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            print(f"{what}: annotation {i}: korvane-cli {x}, sigrok-cli {y}", file=sys.stderr)
+            break
+    print(f"{what}: {len(a)} annotations against {len(b)}", file=sys.stderr)
+
+everything = ours()
+mine = [(s, e, t) for s, e, _, t in everything]
+theirs = peer()
+same = mine == theirs and len(mine) > 100
+if not same:
+    show(spec, mine, theirs)
+for name in sorted({c for _, _, c, _ in everything}):
+    mine = [(s, e, t) for s, e, c, t in everything if c == name]
+    theirs = peer("-A", f"{decoder}={name}")
+    if mine != theirs:
+        show(f"{spec} -A {decoder}={name}", mine, theirs)
+        same = False
+sys.exit(0 if same else 1)
+EOF
+}
+side_by_side "$work/bus.dso" "$work/bus.sr" uart:rx=D0:tx=D1:baudrate=115200
+side_by_side "$work/bus.dso" "$work/bus.sr" spi:clk=D2:mosi=D3:miso=D4:cs=D5
+side_by_side "$work/bus.dso" "$work/bus.sr" i2c:scl=D6:sda=D7
+side_by_side "$work/mixed.dso" "$work/mixed.sr" i2c:scl=D6:sda=D7
+
+# ---- Refusals: exit 2 naming the mistake; 1 for a capture without logic inputs ----
+refused() {  # refused STATUS WORDS ARGS...
+  local status=$1 words=$2
+  shift 2
+  local got=0
+  "$cli" decode "$@" >"$work/out.txt" 2>"$work/err.txt" || got=$?
+  [ "$got" -eq "$status" ] || fail "decode $* exited $got, not $status"
+  grep -qF -- "$words" "$work/err.txt" || fail "decode $* says $(cat "$work/err.txt"), not $words"
+  [ ! -s "$work/out.txt" ] || fail "decode $* printed annotations"
+}
+refused 2 "'uartx' is not a decoder" "$work/bus.dso" -P uartx:rx=D0
+refused 2 "'speed' is neither an option nor a channel" "$work/bus.dso" -P uart:rx=D0:speed=9600
+refused 2 "'fast' is not a whole number" "$work/bus.dso" -P uart:rx=D0:baudrate=fast
+refused 2 "has the logic inputs D0..D7" "$work/mixed.dso" -P i2c:scl=D6:sda=D9
+"$cli" capture --quiet --trigger none -o "$work/dual.dso"
+refused 1 "has no logic inputs" "$work/dual.dso" -P uart:rx=D0
+
+# ---- render --decode: rows under the picture, which stays pixel for pixel ----
+"$cli" render "$work/bus.dso" --size 800x600 -o "$work/plain.png"
+"$cli" render "$work/bus.dso" --size 800x600 -o "$work/rows.png" \
+  --decode uart:rx=D0:baudrate=115200 --decode i2c:scl=D6:sda=D7
+read -r width height < <(identify -format '%w %h\n' "$work/rows.png")
+[ "$width" -eq 800 ] && [ "$height" -gt 600 ] || fail "render --decode drew ${width}x$height, not 800 wide and taller than 600"
+convert "$work/rows.png" -crop 800x600+0+0 +repage "$work/top.png"
+moved=$(compare -metric AE "$work/plain.png" "$work/top.png" null: 2>&1 || true)
+[ "$moved" = 0 ] || fail "render --decode moved $moved pixels of the window's picture"
+inked=$(convert "$work/rows.png" -crop "800x$((height - 600))+0+600" +repage -fill black +opaque white \
+  -format '%[fx:int(mean*w*h)]' info:)
+[ "$((width * (height - 600) - inked))" -gt 2000 ] || fail "the rows under the picture are nearly empty"
+
+finish
