@@ -506,15 +506,24 @@ async function decode(spec) {
     if (id !== shownId) return;
     decodeSpec = spec;
     view.setAnnotations(result.annotations);
+    const several = new Set(result.annotations.map((a) => a.decoder)).size > 1;
     const rows = result.annotations.slice(0, SHOWN_ANNOTATIONS).map((a) => {
-      const row = make('tr', { tabIndex: 0 }, [
-        make('td', { textContent: `${a.start}–${a.end}` }),
-        make('td', { textContent: seconds(a.start_s) }),
-        make('td', { textContent: `${a.decoder} ${a.class}` }),
+      const row = make('tr', { tabIndex: 0, title: `samples ${a.start} to ${a.end}` }, [
+        make('td', { className: 'num', textContent: String(a.start) }),
+        make('td', { className: 'num', textContent: seconds(a.start_s) }),
+        make('td', { textContent: several ? `${a.decoder} ${a.class}` : a.class }),
         make('td', { textContent: a.texts[0] || '' }),
       ]);
       row.dataset.start = a.start;
-      const centre = () => view.ask({ range: view.centredOn(Math.round((a.start + a.end) / 2)) });
+      row.dataset.end = a.end;
+      // The annotation in the middle; from a view far wider than it, zoomed in to show it
+      // with its neighbours.
+      const centre = () => {
+        const middle = Math.round((a.start + a.end) / 2);
+        const span = view.shown ? view.shown.end - view.shown.start : 0;
+        const wanted = Math.max(200, (a.end - a.start + 1) * 12);
+        view.ask({ range: view.centredOn(middle, span > wanted * 4 ? wanted : 0) });
+      };
       row.addEventListener('click', centre);
       row.addEventListener('keydown', (event) => { if (event.key === 'Enter') centre(); });
       return row;

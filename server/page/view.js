@@ -370,9 +370,9 @@ export class View {
     });
   }
 
-  // The range that puts sample k in the middle, at the span shown.
-  centredOn(k) {
-    const span = this.shown ? this.shown.end - this.shown.start : 1000;
+  // The range that puts sample k in the middle, at the span shown or the one given.
+  centredOn(k, wanted) {
+    const span = wanted || (this.shown ? this.shown.end - this.shown.start : 1000);
     const last = (this.layout ? this.layout.samples : 393216) - 1;
     let start = Math.round(k - span / 2);
     start = Math.max(0, Math.min(start, last - span));
