@@ -11,17 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 command -v sigrok-cli >/dev/null || { echo "decode_vs_sigrok: sigrok-cli is missing (scripts/setup installs it)"; exit 1; }
 
-median_ms() {
-  local times=()
-  for _ in $(seq 1 "$runs"); do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.1f", a[int((NR + 1) / 2)] / 1000 }'
-}
+. "$(dirname "$0")/bench_support.bash"
 
 echo "decoding a whole 16 Bit Logic capture (393216 samples) of sim:bus, median of $runs runs:"
 printf '  %-9s %-5s %12s %12s %8s\n' rate bus korvane-cli sigrok-cli ratio

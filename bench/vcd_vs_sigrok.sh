@@ -13,18 +13,7 @@ command -v sigrok-cli >/dev/null || { echo "vcd_vs_sigrok: sigrok-cli is missing
 "$cli" capture --quiet --mode logic16 --rate 50MHz --trigger none -o "$work/capture.dso"
 "$cli" export "$work/capture.dso" -o "$work/capture.csv"
 
-# The median of runs wall-clock times of a command, in milliseconds.
-median_ms() {
-  local times=()
-  for _ in $(seq 1 "$runs"); do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.1f", a[int((NR + 1) / 2)] / 1000 }'
-}
+. "$(dirname "$0")/bench_support.bash"
 
 ours=$(median_ms "$cli" export "$work/capture.dso" -o "$work/ours.vcd")
 peer=$(median_ms sigrok-cli -i "$work/capture.csv" \

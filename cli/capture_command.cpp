@@ -359,13 +359,7 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
 
     // The record starts as the window's does; the header then takes the settings.
     clear_channels();
-    dso_record& r = dso_structure;
-    r.pretrigger = h.pretrigger;
-    r.trigger_source = h.trigger_source;
-    r.trigger_value = h.trigger_value;
-    r.trigger_edge = h.trigger_edge;
-    r.sample_rate_index = h.sample_rate_index;
-    r.capture_mode = h.capture_mode;
+    store_run_header(h);
 
     // Ctrl+C is answered from here on, also while the port is claimed.
     phase.store(PHASE_CLAIMING);
@@ -434,6 +428,7 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
         }
         if (failed && !kept) keep_rescue_copy();
         if (!o.quiet && !written.empty()) {
+            const dso_record& r = dso_structure;
             const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
             std::fprintf(stderr, "Captured %s (%s, %g MHz) in %.1f s: %s\n",
                          count_of(samples_in_mode(r.capture_mode), "sample").c_str(),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/outputs.h"
+#include "hardware/run_loop.h"
 
 struct capture_options {
     std::string mode = "dual";
@@ -28,14 +29,7 @@ struct capture_options {
 };
 
 // The header fields of the capture record, as Start Capture stores them.
-struct capture_header {
-    int32_t pretrigger;
-    int8_t trigger_source;
-    uint16_t trigger_value;
-    int32_t trigger_edge;
-    int8_t sample_rate_index;
-    int8_t capture_mode;
-};
+using capture_header = run_settings;
 
 CLI::App* add_capture_command(CLI::App& app, capture_options& options);
 

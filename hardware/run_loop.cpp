@@ -7,6 +7,16 @@
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 
+void store_run_header(const run_settings& header) {
+    dso_record& r = dso_structure;
+    r.pretrigger = header.pretrigger;
+    r.trigger_source = header.trigger_source;
+    r.trigger_value = header.trigger_value;
+    r.trigger_edge = header.trigger_edge;
+    r.sample_rate_index = header.sample_rate_index;
+    r.capture_mode = header.capture_mode;
+}
+
 namespace {
 
 using steady = std::chrono::steady_clock;
@@ -46,15 +56,7 @@ struct run_services final : capture_services {
         armed = steady::now();
     }
 
-    void put_header() {
-        dso_record& r = dso_structure;
-        r.pretrigger = header.pretrigger;
-        r.trigger_source = header.trigger_source;
-        r.trigger_value = header.trigger_value;
-        r.trigger_edge = header.trigger_edge;
-        r.sample_rate_index = header.sample_rate_index;
-        r.capture_mode = header.capture_mode;
-    }
+    void put_header() { store_run_header(header); }
 
     void sleep_ms(uint32_t milliseconds) override {
         // The second sleep is the first poll: the trigger was armed right before it.

@@ -21,6 +21,9 @@ struct run_settings {
     int8_t capture_mode;
 };
 
+// Puts the header into the capture record, as Start Capture does before the sequence runs.
+void store_run_header(const run_settings& header);
+
 // What a run tells its front end, on the run's thread.
 struct run_observer {
     virtual ~run_observer() = default;

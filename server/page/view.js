@@ -8,6 +8,20 @@ import { seconds, withPrefix } from './capture.js';
 const CURSOR_COLOURS = { t1: '#e07000', t2: '#b0108a', v1: '#00808a', v2: '#00808a' };
 const ROW_HEIGHT = 22;
 
+// A canvas of width x height CSS pixels at the screen's pixel ratio, cleared; its context
+// draws in CSS pixels.
+function fitCanvas(c, width, height) {
+  const ratio = window.devicePixelRatio || 1;
+  c.width = Math.round(width * ratio);
+  c.height = Math.round(height * ratio);
+  c.style.width = `${width}px`;
+  c.style.height = `${height}px`;
+  const g = c.getContext('2d');
+  g.setTransform(ratio, 0, 0, ratio, 0, 0);
+  g.clearRect(0, 0, width, height);
+  return g;
+}
+
 export class View {
   constructor(root, callbacks) {
     this.root = root;                 // the element the picture fills
@@ -216,15 +230,7 @@ export class View {
   draw() {
     const width = this.size.width || this.root.clientWidth;
     const height = this.size.height || this.root.clientHeight;
-    const ratio = window.devicePixelRatio || 1;
-    const c = this.overlay;
-    c.width = Math.round(width * ratio);
-    c.height = Math.round(height * ratio);
-    c.style.width = `${width}px`;
-    c.style.height = `${height}px`;
-    const g = c.getContext('2d');
-    g.setTransform(ratio, 0, 0, ratio, 0, 0);
-    g.clearRect(0, 0, width, height);
+    const g = fitCanvas(this.overlay, width, height);
     if (this.shown && this.areas.length) {
       const top = this.areas[0].top;
       const bottom = this.areas[this.areas.length - 1].bottom;
@@ -325,14 +331,7 @@ export class View {
     if (c.hidden) return;
     const width = this.size.width || this.root.clientWidth;
     const height = rows.length * ROW_HEIGHT + 4;
-    const ratio = window.devicePixelRatio || 1;
-    c.width = Math.round(width * ratio);
-    c.height = Math.round(height * ratio);
-    c.style.width = `${width}px`;
-    c.style.height = `${height}px`;
-    const g = c.getContext('2d');
-    g.setTransform(ratio, 0, 0, ratio, 0, 0);
-    g.clearRect(0, 0, width, height);
+    const g = fitCanvas(c, width, height);
     g.font = 'bold 11px "Liberation Sans", sans-serif';
     const a = this.areas[0];
     const colours = [['#b3c6ff', '#1f4fd1'], ['#bfe8c8', '#17803d'], ['#ffc9c2', '#b3261e'], ['#dddddd', '#555555']];
