@@ -368,7 +368,7 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
             fail(1, "the decoders could not start" + (logged.empty() ? "" : ": " + logged));
         } else {
             // In blocks, with absolute sample numbers and the end excluded.
-            constexpr uint64_t BLOCK = 1 << 16;
+            constexpr uint64_t BLOCK = 1 << 20;
             for (uint64_t at = static_cast<uint64_t>(first); at <= static_cast<uint64_t>(last) && status == 0;) {
                 const uint64_t end = std::min<uint64_t>(at + BLOCK, static_cast<uint64_t>(last) + 1);
                 const int sent = srd_session_send(session, at, end, samples + at * static_cast<uint64_t>(unit),
