@@ -304,12 +304,12 @@ struct http_server::impl {
         const std::string id_text = rest.substr(0, end);
         const std::string what = end == std::string::npos ? "" : rest.substr(end);
         int id = -1;
-        if (id_text != "latest") {
+        if (id_text != "latest" && id_text != "startup") {
             if (id_text.empty() || id_text.size() > 9 || id_text.find_first_not_of("0123456789") != std::string::npos)
-                return send_error(conn, 404, "no such capture: give its id from the state's list, or latest");
+                return send_error(conn, 404, "no such capture: give its id from the state's list, latest, or startup");
             id = std::stoi(id_text);
         }
-        std::shared_ptr<const capture_entry> entry = device->capture(id);
+        std::shared_ptr<const capture_entry> entry = id_text == "startup" ? startup_capture() : device->capture(id);
         if (!entry)
             return send_error(conn, 404, id < 0 ? "no capture yet" : "capture " + id_text + " is not held (the last " +
                                                                          std::to_string(HISTORY_SIZE) + " are)");

@@ -414,6 +414,24 @@ std::shared_ptr<const capture_entry> instrument::capture(int id) const {
     return nullptr;
 }
 
+std::shared_ptr<const capture_entry> startup_capture() {
+    static const std::shared_ptr<const capture_entry> made = [] {
+        auto entry = std::make_shared<capture_entry>();
+        entry->record = std::make_unique<dso_record>();
+        std::memset(entry->record.get(), 0, sizeof(dso_record));
+        std::memset(entry->record->sample_area, ZERO_LEVEL, sizeof entry->record->sample_area);
+        entry->record->capture_mode = MODE_DUAL;
+        entry->record->trigger_source = TRIGGER_EXTERNAL;
+        entry->id = 0;
+        entry->time = iso_time(now_ms());
+        entry->triggered = true;
+        entry->origin = "startup";
+        entry->ready_ms = 0;
+        return std::shared_ptr<const capture_entry>(std::move(entry));
+    }();
+    return made;
+}
+
 int instrument::add_upload(const dso_record& record, const std::string& name) {
     auto entry = std::make_shared<capture_entry>();
     entry->record = std::make_unique<dso_record>(record);

@@ -27,6 +27,10 @@ struct capture_entry {
     int64_t ready_ms;      // when it was ready, milliseconds since 1970 (the page measures from it)
 };
 
+// The record as the window starts: Dual Channel, external trigger, every sample at the zero
+// level; id 0, not in the history. The page shows it until the first capture.
+std::shared_ptr<const capture_entry> startup_capture();
+
 // The program's own report of a failure, as the pages show it.
 struct instrument_error {
     int32_t code = 0;

@@ -82,6 +82,7 @@ function showState(s) {
   $('io-form').title = s.io_available ? '' : 'The port is the capture\'s while it runs';
 
   if (shownId === null && s.latest !== null) showCapture(s.latest, false);
+  else if (shownId === null && view.id === null) view.show('startup');  // the window's start-up view
   if (shownId !== null && !s.captures.some((c) => c.id === shownId)) {
     // The capture shown has left the history: the page goes on showing it from its bytes
     // only where it has them; the newest takes its place.

@@ -109,6 +109,8 @@ other = None
 try:
     # ---- Single, and the view as korvane-cli render draws it ----
     wait(page, "return document.getElementById('mode').options.length === 4", "the settings lists from the state")
+    opening = settled(page, "the start-up view")
+    check(opening["capture"] == "startup", f"before any capture the page shows {opening['capture']!r}")
     choose(page, "mode", "dual")
     choose(page, "trigger", "a")
     page.find_element(By.ID, "level").clear()
@@ -134,8 +136,22 @@ try:
     frequency = float(page.find_element(By.ID, "meas-A-frequency").get_attribute("data-value"))
     check(abs(frequency - 1000) < 1, f"channel A measures {frequency} Hz, not 1 kHz")
 
-    # ---- Zoom with the keypad, as the server steps it; then pan by dragging; then a typed range ----
+    # ---- Under the mouse: the sample and the value of each channel, from the capture's bytes ----
     view = page.find_element(By.ID, "view")
+    wait(page, "return window.korvaneView.capture", "the capture's bytes for the readouts")
+    ActionChains(page).move_to_element_with_offset(view, 37, -60).perform()
+    hover = page.find_element(By.ID, "hover").text
+    read = re.search(r"sample (\d+) .* A = (\d+) .* B = (\d+)", hover)
+    if check(read, f"the readout under the mouse says {hover!r}"):
+        k = int(read[1])
+        check((int(read[2]), int(read[3])) == (dso[14 + k], dso[14 + 0x60000 + k]),
+              f"under the mouse at sample {k}: {hover!r}; the capture holds A {dso[14 + k]}, B {dso[14 + 0x60000 + k]}")
+        area = page.execute_script("return window.korvaneView.areas[0]")  # the server's plot area
+        x = view.size["width"] / 2 + 37
+        expected = 393216 * (x - area["left"]) / (area["right"] - area["left"])
+        check(abs(k - expected) < 393216 / 200, f"the mouse {x - area['left']:.0f} px into the plot reads sample {k}")
+
+    # ---- Zoom with the keypad, as the server steps it; then pan by dragging; then a typed range ----
     view.click()
     ready = int(data["ready"])
     ActionChains(page).send_keys(Keys.ADD).perform()
