@@ -171,6 +171,9 @@ try:
     page.find_element(By.ID, "range-last").send_keys(Keys.ENTER)
     typed = settled(page, "the typed range", int(panned["ready"]))
     check(typed["range"] == "1000:2999", f"View Range 1000 to 2999 shows {typed['range']}")
+    page.find_element(By.ID, "measure-view").click()
+    wait(page, "return document.getElementById('measurements').textContent.includes('samples 1000 to 2999')",
+         "the measurements of the view only")
     page.find_element(By.ID, "range-first").clear()
     page.find_element(By.ID, "range-first").send_keys("5000", Keys.ENTER)
     wait(page, "return document.getElementById('view-error').textContent", "a range backwards refused")
