@@ -49,6 +49,7 @@ function showState(s) {
   line.className = `status ${words.cls}`;
   line.dataset.run = s.run;
   line.dataset.state = s.status.state;
+  document.title = `Korvane · ${words.text}`;
 
   let counts = `${s.taken} capture${s.taken === 1 ? '' : 's'} taken`;
   if (s.run !== 'stopped' && s.per_minute) counts += ` · ${s.per_minute.toFixed(1)} a minute`;
@@ -202,7 +203,7 @@ async function run(mode) {
 
 function captureWords(c) {
   const rate = c.rate_hz ? withPrefix(c.rate_hz, 'Hz') : 'unknown rate';
-  const time = c.time.slice(11, 19);
+  const time = new Date(c.time).toLocaleTimeString([], { hour12: false });
   let text = `#${c.id}  ${time}  ${c.mode_title || 'unknown mode'}, ${rate}`;
   if (c.origin === 'upload') text += `  ${c.name || 'opened file'}`;
   else if (!c.triggered) text += '  (no trigger)';
@@ -533,6 +534,9 @@ async function decode(spec) {
     const count = result.annotations.length;
     $('decode-count').textContent = count > SHOWN_ANNOTATIONS ? `the first ${SHOWN_ANNOTATIONS} of ${count} annotations`
       : `${count} annotation${count === 1 ? '' : 's'}`;
+    // What each decoder passed on as bytes: the payload as text.
+    $('decode-bytes').replaceChildren(...(result.bytes || []).map((b) =>
+      make('div', { textContent: `${b.decoder} ${b.class}: ${b.text}`, title: `${b.description}, ${b.count} bytes` })));
   } catch (error) {
     $('decode-error').textContent = error.message;
   }
@@ -544,6 +548,7 @@ function clearDecode() {
   view.setAnnotations([]);
   $('annotations').tBodies[0].replaceChildren();
   $('decode-count').textContent = '';
+  $('decode-bytes').replaceChildren();
   $('decode-error').textContent = '';
 }
 
