@@ -61,13 +61,7 @@ io_action io_action_from_options(const io_options& o) {
     return a;
 }
 
-int run_io_command(const io_options& o, const io_action& a) {
-    port_choice port;
-    parse_port_option(o.port, port);
-    output_plan trace;
-    const bool tracing = plan_trace(o.trace, trace);
-    install_interrupt_handlers(nullptr);
-    open_port(port, tracing ? &trace : nullptr, o.port_wait);
+void perform_io_action(const io_action& a) {
     switch (a.kind) {
     case io_action::read: break;
     case io_action::write_data: write_data(a.value); break;
@@ -76,6 +70,16 @@ int run_io_command(const io_options& o, const io_action& a) {
     case io_action::set_icr: strobe_control(a.value); break;
     case io_action::reset_read: reset_read(); break;
     }
+}
+
+int run_io_command(const io_options& o, const io_action& a) {
+    port_choice port;
+    parse_port_option(o.port, port);
+    output_plan trace;
+    const bool tracing = plan_trace(o.trace, trace);
+    install_interrupt_handlers(nullptr);
+    open_port(port, tracing ? &trace : nullptr, o.port_wait);
+    perform_io_action(a);
     const unsigned data = read_data();
     const unsigned status = read_status();
     const unsigned control = read_control();

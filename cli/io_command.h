@@ -25,5 +25,7 @@ struct io_action {
     uint8_t value;
 };
 io_action io_action_from_options(const io_options& options);
+// Does the action on the installed port (a read does nothing).
+void perform_io_action(const io_action& action);
 
 int run_io_command(const io_options& options, const io_action& action);

@@ -532,14 +532,7 @@ struct http_server::impl {
             return send_error(conn, 400, e.what());
         }
         if (!device->try_hold_port()) return send_error(conn, 409, "a capture runs: the port is the capture's until it is stopped");
-        switch (action.kind) {
-        case io_action::read: break;
-        case io_action::write_data: write_data(action.value); break;
-        case io_action::write_control: write_control(action.value); break;
-        case io_action::set_register: write_register(action.reg, action.value); break;
-        case io_action::set_icr: strobe_control(action.value); break;
-        case io_action::reset_read: reset_read(); break;
-        }
+        perform_io_action(action);
         char data[8], status[8], control[8];
         std::snprintf(data, sizeof data, "0x%x", read_data());
         std::snprintf(status, sizeof status, "0x%x", read_status());

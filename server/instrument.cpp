@@ -114,6 +114,17 @@ int next_save_number(const std::string& folder) {
     return highest + 1;
 }
 
+// A history entry holding a copy of the record, ready now.
+std::shared_ptr<capture_entry> new_entry(const dso_record& record, bool triggered, const char* origin) {
+    auto entry = std::make_shared<capture_entry>();
+    entry->record = std::make_unique<dso_record>(record);
+    entry->ready_ms = now_ms();
+    entry->time = iso_time(entry->ready_ms);
+    entry->triggered = triggered;
+    entry->origin = origin;
+    return entry;
+}
+
 json entry_json(const capture_entry& e) {
     const dso_record& r = *e.record;
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
@@ -192,12 +203,7 @@ struct instrument::observer final : run_observer {
         tell("downloading");
     }
     void captured(const dso_record& record, bool triggered) override {
-        auto entry = std::make_shared<capture_entry>();
-        entry->record = std::make_unique<dso_record>(record);
-        entry->ready_ms = now_ms();
-        entry->time = iso_time(entry->ready_ms);
-        entry->triggered = triggered;
-        entry->origin = "capture";
+        auto entry = new_entry(record, triggered, "capture");
         if (!owner.save_dir_.empty()) {
             char name[40];
             std::snprintf(name, sizeof name, "korvane-%06d.dso", owner.save_number_++);
@@ -416,29 +422,20 @@ std::shared_ptr<const capture_entry> instrument::capture(int id) const {
 
 std::shared_ptr<const capture_entry> startup_capture() {
     static const std::shared_ptr<const capture_entry> made = [] {
-        auto entry = std::make_shared<capture_entry>();
-        entry->record = std::make_unique<dso_record>();
-        std::memset(entry->record.get(), 0, sizeof(dso_record));
-        std::memset(entry->record->sample_area, ZERO_LEVEL, sizeof entry->record->sample_area);
-        entry->record->capture_mode = MODE_DUAL;
-        entry->record->trigger_source = TRIGGER_EXTERNAL;
+        auto record = std::make_unique<dso_record>();
+        std::memset(record.get(), 0, sizeof(dso_record));
+        std::memset(record->sample_area, ZERO_LEVEL, sizeof record->sample_area);
+        record->capture_mode = MODE_DUAL;
+        record->trigger_source = TRIGGER_EXTERNAL;
+        auto entry = new_entry(*record, true, "startup");
         entry->id = 0;
-        entry->time = iso_time(now_ms());
-        entry->triggered = true;
-        entry->origin = "startup";
-        entry->ready_ms = 0;
         return std::shared_ptr<const capture_entry>(std::move(entry));
     }();
     return made;
 }
 
 int instrument::add_upload(const dso_record& record, const std::string& name) {
-    auto entry = std::make_shared<capture_entry>();
-    entry->record = std::make_unique<dso_record>(record);
-    entry->ready_ms = now_ms();
-    entry->time = iso_time(entry->ready_ms);
-    entry->triggered = true;
-    entry->origin = "upload";
+    auto entry = new_entry(record, true, "upload");
     entry->name = name;
     std::lock_guard<std::mutex> lock(state_mutex_);
     entry->id = next_id_++;
