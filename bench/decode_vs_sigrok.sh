@@ -18,10 +18,10 @@ printf '  %-9s %-5s %12s %12s %8s\n' rate bus korvane-cli sigrok-cli ratio
 for rate in 50MHz 1.5625MHz; do
   "$cli" capture --quiet --port sim:bus --mode logic16 --rate "$rate" --trigger none -o "$work/bus.dso"
   "$cli" export "$work/bus.dso" -o "$work/bus.sr"
-  for spec in uart:rx=D0:tx=D1:baudrate=115200 spi:clk=D2:mosi=D3:miso=D4:cs=D5 i2c:scl=D6:sda=D7; do
-    ours=$(median_ms "$cli" decode "$work/bus.dso" -P "$spec")
-    peer=$(median_ms sigrok-cli -i "$work/bus.sr" -P "$spec" --protocol-decoder-samplenum)
-    awk -v r="$rate" -v b="${spec%%:*}" -v o="$ours" -v p="$peer" \
+  for stack in uart:rx=D0:tx=D1:baudrate=115200 spi:clk=D2:mosi=D3:miso=D4:cs=D5 i2c:scl=D6:sda=D7; do
+    ours=$(median_ms "$cli" decode "$work/bus.dso" -P "$stack")
+    peer=$(median_ms sigrok-cli -i "$work/bus.sr" -P "$stack" --protocol-decoder-samplenum)
+    awk -v r="$rate" -v b="${stack%%:*}" -v o="$ours" -v p="$peer" \
       'BEGIN { printf "  %-9s %-5s %9.1f ms %9.1f ms %7.2fx\n", r, b, o, p, o / p }'
   done
 done

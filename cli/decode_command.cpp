@@ -34,7 +34,7 @@ CLI::App* add_decode_command(CLI::App& app, decode_options& o) {
     c->add_option("-P,--protocol-decoders", o.stacks,
                   "A decoder with its options and channels, as sigrok-cli takes it: uart:rx=D0:baudrate=115200; a "
                   "comma stacks decoders (i2c:scl=D6:sda=D7,eeprom24xx); each -P is a stack of its own")
-        ->type_name("SPEC");
+        ->type_name("STACK");
     c->add_option("-A,--protocol-decoder-annotations", o.filters,
                   "Show only these annotations, as sigrok-cli: uart, or uart=rx-data:tx-data (classes or rows)")
         ->type_name("DECODER[=CLASS[:CLASS]]");
@@ -67,11 +67,11 @@ int run_decode_command(const decode_options& o) {
         return std::fflush(stdout) == 0 ? 0 : EXIT_FILE;
     }
     if (o.file.empty()) {
-        print_message("decode: give a .dso file and -P SPEC (korvane-cli decode --list lists the decoders)");
+        print_message("decode: give a .dso file and -P STACK (korvane-cli decode --list lists the decoders)");
         return EXIT_USAGE;
     }
     if (o.stacks.empty()) {
-        print_message("decode: no decoder: give -P SPEC, such as -P uart:rx=D0:baudrate=115200");
+        print_message("decode: no decoder: give -P STACK, such as -P uart:rx=D0:baudrate=115200");
         return EXIT_USAGE;
     }
     int64_t first_asked = 0, last_asked = 0;

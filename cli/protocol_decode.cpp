@@ -342,7 +342,7 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
         for (const auto& candidate : infos)
             if (candidate->instance == name) info = candidate.get();
         if (info == nullptr) {
-            fail(2, "-A " + filters[i] + ": '" + name + "' is not a decoder of the -P specifications");
+            fail(2, "-A " + filters[i] + ": '" + name + "' is not one of the decoders given with -P");
             break;
         }
         std::vector<bool> shown;

@@ -40,13 +40,13 @@ struct decode_result {
 // Bytes as a quoted text: printable ASCII as it is, the rest as \n, \t or \xNN.
 std::string quoted_bytes(const std::string& data);
 
-// Decodes samples first..last of the record with the stacks, each a decoder specification as
+// Decodes samples first..last of the record with the stacks, each a stack of decoders as
 // sigrok-cli's -P takes it ("uart:rx=D0:baudrate=115200", "i2c:scl=D6:sda=D7,eeprom24xx"),
 // keeping the annotations that the filters select (each as sigrok-cli's -A: "uart",
 // "uart=rx-data:tx-data", rows standing for their classes; none: every annotation). Channels
 // are named D0..D15 (or given as numbers). Returns 0, or the exit status with the message:
 // 1 the capture has no logic inputs (Dual Channel, Single Channel) or a decoder failed; 2 a
-// mistake of the specification (an unknown decoder, option or class, a value of the wrong
+// mistake in the stacks (an unknown decoder, option or class, a value of the wrong
 // type, a channel the mode does not have). Decodings are one at a time (the library is
 // not to be entered twice).
 int decode_capture(const dso_record& record, int32_t first, int32_t last, const std::vector<std::string>& stacks,

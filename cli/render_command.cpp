@@ -72,7 +72,7 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
     c->add_flag("--no-trigger-level", o.no_trigger_level, "Leave out the green trigger-level line");
     c->add_option("--decode", o.decode, "Decode the logic inputs (a decoder as decode -P takes it) and draw the "
                                         "annotations as rows under the picture; may be given more than once")
-        ->type_name("SPEC");
+        ->type_name("STACK");
     c->footer("Exit status: 0 written; 1 nothing written: the capture's header is damaged; 2 a bad command line "
               "(an output that is the input among them); 5 a file that could not be read or written. The picture is "
               "written completely or not at all.\n");

@@ -22,7 +22,7 @@ struct render_options {
     bool time_axis = false;
     bool no_pretrigger_marker = false;
     bool no_trigger_level = false;
-    std::vector<std::string> decode;  // decoder specifications, drawn as rows below the lanes
+    std::vector<std::string> decode;  // decoder stacks as -P gives them, drawn as rows below the lanes
 };
 
 // The client area a picture takes: the window's minimum, and the widest and tallest cairo

@@ -439,12 +439,12 @@ struct http_server::impl {
         send(conn, 200, "application/json", document.dump(2, ' ', false, json::error_handler_t::replace));
     }
 
-    // The annotations of decode --json: ?P=SPEC (more than once for more stacks), ?A=FILTER,
+    // The annotations of decode --json: ?P=STACK (more than once for more stacks), ?A=FILTER,
     // ?range=A:B.
     void decode(mg_connection* conn, const mg_request_info* request, const capture_entry& entry) {
         const std::vector<std::string> stacks = query_values(request, "P");
         const std::vector<std::string> filters = query_values(request, "A");
-        if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=SPEC, such as P=uart:rx=D0:baudrate=115200");
+        if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
         const std::string range = query_or(request, "range", "");
         const int8_t mode = entry.record->capture_mode;
         int32_t first = 0, last = samples_in_mode(mode) - 1;

@@ -17,7 +17,7 @@ let state = null;            // the newest state from the server
 let shownId = null;          // the capture in the view
 let settingsDirty = false;   // the user has changed the form since it last showed the server's settings
 let appliedSettings = '';    // the server's settings the form last showed
-let decodeSpec = '';         // the decoder specification whose rows are shown
+let decodedStack = '';     // the decoder stack whose rows are shown
 const timing = { id: null, readyMs: 0, shownMs: 0 };  // when the newest capture reached the screen
 
 const view = new View($('view'), {
@@ -251,7 +251,7 @@ async function showCapture(id, following) {
   await placed;
   if (id !== shownId) return;
   measurements();
-  if (decodeSpec) decode(decodeSpec);
+  if (decodedStack) decode(decodedStack);
   try {
     const response = await get(`/api/captures/${id}.dso`);
     const capture = new Capture(id, await response.arrayBuffer());
@@ -441,7 +441,7 @@ async function chooseDecoder(id) {
   fields.replaceChildren();
   decoderInfo = null;
   if (!id) {
-    $('decode-spec').value = '';
+    $('decode-stack').value = '';
     return;
   }
   try {
@@ -473,40 +473,40 @@ async function chooseDecoder(id) {
     input.dataset.default = o.default;
     fields.append(make('label', { title: `${o.description} (${o.type})` }, [o.description, input]));
   }
-  for (const input of fields.querySelectorAll('select, input')) input.addEventListener('change', buildSpec);
-  buildSpec();
+  for (const input of fields.querySelectorAll('select, input')) input.addEventListener('change', buildStack);
+  buildStack();
 }
 
-// The specification as sigrok-cli writes it: id, channels, then options that differ from
+// The stack as sigrok-cli's -P writes it: id, channels, then options that differ from
 // their defaults; a stacked decoder goes on the decoder it takes its input from.
-function buildSpec() {
+function buildStack() {
   if (!decoderInfo) return;
-  let spec = decoderInfo.id;
+  let stack = decoderInfo.id;
   for (const input of $('decoder-fields').querySelectorAll('select, input')) {
     const value = input.value.trim();
-    if (input.dataset.kind === 'channel' && value) spec += `:${input.name}=${value}`;
-    if (input.dataset.kind === 'option' && value && value !== input.dataset.default) spec += `:${input.name}=${value}`;
+    if (input.dataset.kind === 'channel' && value) stack += `:${input.name}=${value}`;
+    if (input.dataset.kind === 'option' && value && value !== input.dataset.default) stack += `:${input.name}=${value}`;
   }
   const below = decoderInfo.inputs.length ? decoderInfo.inputs[0] : 'logic';
-  if (below !== 'logic') spec = `${below},${spec}`;
-  $('decode-spec').value = spec;
+  if (below !== 'logic') stack = `${below},${stack}`;
+  $('decode-stack').value = stack;
 }
 
 const SHOWN_ANNOTATIONS = 2000;
 
-async function decode(spec) {
+async function decode(stack) {
   $('decode-error').textContent = '';
-  if (shownId === null || !spec) return;
+  if (shownId === null || !stack) return;
   const id = shownId;
   const q = new URLSearchParams();
-  for (const part of spec.split(/\s+-P\s+|;/)) if (part.trim()) q.append('P', part.trim());
+  for (const part of stack.split(/\s+-P\s+|;/)) if (part.trim()) q.append('P', part.trim());
   const filter = $('decode-filter').value.trim();
   if (filter) q.append('A', filter);
   $('decode').disabled = true;
   try {
     const result = await get(`/api/captures/${id}/decode?${q}`);
     if (id !== shownId) return;
-    decodeSpec = spec;
+    decodedStack = stack;
     view.setAnnotations(result.annotations);
     const several = new Set(result.annotations.map((a) => a.decoder)).size > 1;
     const rows = result.annotations.slice(0, SHOWN_ANNOTATIONS).map((a) => {
@@ -544,7 +544,7 @@ async function decode(spec) {
 }
 
 function clearDecode() {
-  decodeSpec = '';
+  decodedStack = '';
   view.setAnnotations([]);
   $('annotations').tBodies[0].replaceChildren();
   $('decode-count').textContent = '';
@@ -632,8 +632,8 @@ function wire() {
   $('measure-view').addEventListener('change', measurements);
 
   $('decoder').addEventListener('change', () => chooseDecoder($('decoder').value));
-  $('decode').addEventListener('click', () => decode($('decode-spec').value.trim()));
-  $('decode-spec').addEventListener('keydown', (event) => { if (event.key === 'Enter') decode($('decode-spec').value.trim()); });
+  $('decode').addEventListener('click', () => decode($('decode-stack').value.trim()));
+  $('decode-stack').addEventListener('keydown', (event) => { if (event.key === 'Enter') decode($('decode-stack').value.trim()); });
   $('decode-clear').addEventListener('click', clearDecode);
 
   $('io-read').addEventListener('click', () => io(null));

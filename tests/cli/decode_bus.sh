@@ -16,7 +16,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 "$cli" export "$work/mixed.dso" -o "$work/mixed.sr"
 
 # ---- The payload of each bus: at least two whole frames of "Korvane" in the capture ----
-payload() {  # payload FILE SPEC LINE-PATTERN
+payload() {  # payload FILE STACK LINE-PATTERN
   "$cli" decode "$1" -P "$2" >"$work/out.txt" || { fail "decode $2 exited $?"; return; }
   grep -qE "$3" "$work/out.txt" || fail "decode $2 does not say $3: $(tail -4 "$work/out.txt")"
 }
@@ -29,14 +29,14 @@ payload "$work/bus.dso" i2c:scl=D6:sda=D7 'i2c  address-write  Address write: 50
 payload "$work/mixed.dso" uart:rx=D0:baudrate=115200:format=ascii '  uart  rx-data  K$'
 
 # ---- The same annotations as sigrok-cli: ranges and texts in order, then class by class ----
-side_by_side() {  # side_by_side FILE.dso FILE.sr SPEC
+side_by_side() {  # side_by_side FILE.dso FILE.sr STACK
   python3 - "$cli" "$@" <<'EOF' || fail "decode $3 differs from sigrok-cli"
 import re, subprocess, sys
-cli, dso, sr, spec = sys.argv[1:5]
-decoder = spec.split(":")[0]
+cli, dso, sr, stack = sys.argv[1:5]
+decoder = stack.split(":")[0]
 
 def ours(*extra):
-    out = subprocess.run([cli, "decode", dso, "-P", spec, *extra], capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([cli, "decode", dso, "-P", stack, *extra], capture_output=True, text=True, check=True).stdout
     rows = []
     for line in out.splitlines():
         m = re.match(r"^(\d+)-(\d+)  .+?  (\S+)  (\S+)  (.*)$", line)
@@ -45,7 +45,7 @@ def ours(*extra):
     return rows
 
 def peer(*extra):
-    out = subprocess.run(["sigrok-cli", "-i", sr, "-P", spec, "--protocol-decoder-samplenum", *extra],
+    out = subprocess.run(["sigrok-cli", "-i", sr, "-P", stack, "--protocol-decoder-samplenum", *extra],
                          capture_output=True, text=True, check=True).stdout
     rows = []
     for line in out.splitlines():
@@ -67,12 +67,12 @@ mine = [(s, e, t) for s, e, _, t in everything]
 theirs = peer()
 same = mine == theirs and len(mine) > 100
 if not same:
-    show(spec, mine, theirs)
+    show(stack, mine, theirs)
 for name in sorted({c for _, _, c, _ in everything}):
     mine = [(s, e, t) for s, e, c, t in everything if c == name]
     theirs = peer("-A", f"{decoder}={name}")
     if mine != theirs:
-        show(f"{spec} -A {decoder}={name}", mine, theirs)
+        show(f"{stack} -A {decoder}={name}", mine, theirs)
         same = False
 sys.exit(0 if same else 1)
 EOF

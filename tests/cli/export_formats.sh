@@ -40,8 +40,8 @@ capture dual --mode dual --trigger a --level 0
 capture single --mode single --rate 100MHz --trigger a --level 20
 
 echo "== VCD: 16 Bit Logic and Mixed Mode through sigrok-cli"
-for spec in "logic16 2 16" "mixed 5 8"; do
-  set -- $spec
+for row in "logic16 2 16" "mixed 5 8"; do
+  set -- $row
   name=$1 rate=$2 inputs=$3 unit=$(units "$2")
   "$cli" export "$work/$name.dso" -o "$work/$name.vcd" || { fail "export $name.vcd"; continue; }
   show=$(sigrok-cli -i "$work/$name.vcd" --show 2>&1)
@@ -70,8 +70,8 @@ grep -c '^\$var wire' "$work/part.vcd" | grep -qx 2 || fail "part.vcd does not h
 grep -q 'trigger at #80 (sample 3000)' "$work/part.vcd" || fail "part.vcd does not mark the trigger at its time"
 
 echo "== VCD: analogue channels as real variables, through vcd2fst"
-for spec in "dual 2" "single 1" "mixed 1"; do
-  set -- $spec
+for row in "dual 2" "single 1" "mixed 1"; do
+  set -- $row
   [ -e "$work/$1.vcd" ] || "$cli" export "$work/$1.dso" -o "$work/$1.vcd" || fail "export $1.vcd"
   vcd2fst "$work/$1.vcd" "$work/$1.fst" >/dev/null 2>&1 || { fail "vcd2fst refused $1.vcd"; continue; }
   reals=$(fst2vcd "$work/$1.fst" 2>/dev/null | grep -c '^\$var real' || true)
@@ -82,8 +82,8 @@ first_a=$(python3 -c "import sys; print(open('$work/dual.dso','rb').read()[14] -
 grep -q "^r$first_a !" "$work/dual.vcd" || fail "dual.vcd: A does not start at $first_a"
 
 echo "== WAV through sigrok-cli"
-for spec in "dual 2 50000000 393216" "single 1 100000000 786432" "mixed 1 1562500 393216"; do
-  set -- $spec
+for row in "dual 2 50000000 393216" "single 1 100000000 786432" "mixed 1 1562500 393216"; do
+  set -- $row
   "$cli" export "$work/$1.dso" -o "$work/$1.wav" || { fail "export $1.wav"; continue; }
   show=$(sigrok-cli -i "$work/$1.wav" --show 2>&1)
   grep -qx "Channels: $2" <<<"$show" || fail "$1.wav: not $2 channels: $show"

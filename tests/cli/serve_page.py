@@ -231,7 +231,7 @@ try:
     wait(page, f"return document.getElementById('view').dataset.capture === '{logic}' && document.getElementById('view').dataset.ready",
          "the logic capture shown")
     settled(page, "the logic picture")
-    page.find_element(By.ID, "decode-spec").send_keys("uart:rx=D3:baudrate=115200")
+    page.find_element(By.ID, "decode-stack").send_keys("uart:rx=D3:baudrate=115200")
     page.find_element(By.ID, "decode").click()
     wait(page, "return document.querySelectorAll('#annotations tbody tr').length > 10", "the annotations' table")
     check(not page.find_element(By.ID, "rows").get_attribute("hidden"), "the decoded rows are drawn under the view")
