@@ -13,6 +13,7 @@
 
 #include "app/error_handler.h"
 #include "app/error_presentation.h"
+#include "capture/capture_channels.h"
 #include "capture/dso_structure.h"
 #include "hardware/port.h"
 #include "hardware/port_bus_linux.h"
@@ -240,6 +241,17 @@ std::string range_not_a_range(const std::string& text) {
 std::string range_shows_nothing(const std::string& text, int32_t last_index) {
     return "'" + text + "' leaves no two samples of this capture's 0.." + std::to_string(last_index) +
            ": FIRST must lie below LAST once both are brought within it";
+}
+
+bool samples_of_range(const std::string& text, int8_t mode, int32_t& first, int32_t& last, std::string& message) {
+    first = 0;
+    last = samples_in_mode(mode) - 1;
+    if (text.empty()) return true;
+    int64_t from = 0, to = 0;
+    if (!parse_sample_range(text, from, to)) message = "--range: " + range_not_a_range(text);
+    else if (!export_range(mode, from, to, first, last)) message = "--range: " + range_shows_nothing(text, samples_in_mode(mode) - 1);
+    else return true;
+    return false;
 }
 
 CLI::Validator whole_number(long long min, long long max) {

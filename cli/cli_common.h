@@ -90,6 +90,9 @@ bool parse_sample_range(const std::string& text, int64_t& first, int64_t& last);
 // The one wording of every --range mistake.
 std::string range_not_a_range(const std::string& text);
 std::string range_shows_nothing(const std::string& text, int32_t last_index);
+// The samples first..last of a mode that a --range text asks for (empty text: all of them);
+// false with the message ("--range: ...") for a text that is no range or shows nothing.
+bool samples_of_range(const std::string& text, int8_t mode, int32_t& first, int32_t& last, std::string& message);
 
 // Validators: a whole number in min..max ("'40.5' is not a whole number"); a number of
 // seconds, above 0 or also 0 (a value too large to count is simply no bound).

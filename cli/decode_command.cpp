@@ -87,13 +87,13 @@ int run_decode_command(const decode_options& o) {
         print_header_damage(o.file, damage);
         return EXIT_WARNING;
     }
-    int32_t first = 0, last = samples_in_mode(r.capture_mode) - 1;
-    if (!o.range.empty() && !export_range(r.capture_mode, first_asked, last_asked, first, last)) {
-        print_message("--range: %s", range_shows_nothing(o.range, samples_in_mode(r.capture_mode) - 1).c_str());
+    int32_t first = 0, last = 0;
+    std::string message;
+    if (!samples_of_range(o.range, r.capture_mode, first, last, message)) {
+        print_message("%s", message.c_str());
         return EXIT_USAGE;
     }
     decode_result result;
-    std::string message;
     if (const int refused = decode_capture(r, first, last, o.stacks, o.filters, result, message)) {
         print_message("%s", message.c_str());
         return refused;

@@ -108,17 +108,7 @@ int prepare_export(const std::string& name, const export_options& o, const expor
 }
 
 int run_export_command(const export_options& o, const export_request& request) {
-    struct stat input;
-    load_capture(o.file, input);
-    output_content content;
-    std::string message;
-    if (const int refused = prepare_export(o.file, o, request, content, message)) {
-        print_message("%s", message.c_str());
-        return refused;
-    }
-    std::vector<output_request> outputs = {{o.output, request.format, {}}};
-    if (const int refused = check_outputs(outputs, &input)) return refused;
-    file_failure failure;
-    if (!write_capture_output(outputs[0], content, failure)) report_file_failure(failure, format_of(request.format).routine);
-    return EXIT_SUCCESS_STATUS;
+    return write_one_output(o.file, o.output, request.format, [&](output_content& content, std::string& message) {
+        return prepare_export(o.file, o, request, content, message);
+    });
 }

@@ -22,16 +22,20 @@
 namespace {
 
 const format_info FORMATS[] = {
-    {output_format::dso, "dso", ".dso", "save_dso_structure", true, false, "the capture itself, as the window saves it"},
+    {output_format::dso, "dso", ".dso", "save_dso_structure", true, false, "the capture itself, as the window saves it",
+     "application/octet-stream"},
     {output_format::csv, "csv", ".csv", "csv_export", false, false,
-     "one line of decimal values per sample, as the window exports it"},
+     "one line of decimal values per sample, as the window exports it", "text/csv; charset=us-ascii"},
     {output_format::vcd, "vcd", ".vcd", "vcd_export", false, false,
-     "Value Change Dump for GTKWave, sigrok-cli and PulseView"},
-    {output_format::wav, "wav", ".wav", "wav_export", true, false, "8-bit PCM of the analogue channels"},
-    {output_format::sr, "sr", ".sr", "sigrok_session", true, true, "a sigrok session for PulseView and sigrok-cli"},
-    {output_format::png, "png", ".png", "render_picture", true, false, "a picture of the window's drawing"},
-    {output_format::svg, "svg", ".svg", "render_picture", false, false, "the window's drawing as a vector picture"},
-    {output_format::pdf, "pdf", ".pdf", "render_picture", true, false, "the window's drawing as a PDF page"},
+     "Value Change Dump for GTKWave, sigrok-cli and PulseView", "text/plain; charset=us-ascii"},
+    {output_format::wav, "wav", ".wav", "wav_export", true, false, "8-bit PCM of the analogue channels", "audio/wav"},
+    {output_format::sr, "sr", ".sr", "sigrok_session", true, true, "a sigrok session for PulseView and sigrok-cli",
+     "application/zip"},
+    {output_format::png, "png", ".png", "render_picture", true, false, "a picture of the window's drawing", "image/png"},
+    {output_format::svg, "svg", ".svg", "render_picture", false, false, "the window's drawing as a vector picture",
+     "image/svg+xml"},
+    {output_format::pdf, "pdf", ".pdf", "render_picture", true, false, "the window's drawing as a PDF page",
+     "application/pdf"},
 };
 
 // The $date of a VCD: now, or SOURCE_DATE_EPOCH where a reproducible file is wanted.
@@ -273,6 +277,23 @@ bool write_capture_bytes(output_format format, const output_content& content, st
     }
     close(fd);
     return ok;
+}
+
+int write_one_output(const std::string& input_path, const std::string& output, output_format format,
+                     const std::function<int(output_content&, std::string&)>& prepare) {
+    struct stat input;
+    load_capture(input_path, input);
+    output_content content;
+    std::string message;
+    if (const int refused = prepare(content, message)) {
+        print_message("%s", message.c_str());
+        return refused;
+    }
+    std::vector<output_request> outputs = {{output, format, {}}};
+    if (const int refused = check_outputs(outputs, &input)) return refused;
+    file_failure failure;
+    if (!write_capture_output(outputs[0], content, failure)) report_file_failure(failure, format_of(format).routine);
+    return EXIT_SUCCESS_STATUS;
 }
 
 void report_file_failure(const file_failure& failure, const char* routine) {

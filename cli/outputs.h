@@ -4,6 +4,7 @@
 #pragma once
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ struct format_info {
     bool binary;            // not for a terminal
     bool seekable;          // the writer goes back within the file (a zip archive)
     const char* what;
+    const char* media_type;  // as HTTP names it
 };
 const format_info& format_of(output_format format);
 // Names for messages: "dso, csv, vcd, wav, sr, png, svg, pdf" of those in list.
@@ -76,6 +78,12 @@ bool write_capture_output(const output_request& request, const output_content& c
 // The same bytes into memory (the server's downloads): what a file of that format would hold.
 bool write_capture_bytes(output_format format, const output_content& content, std::string& bytes,
                          file_failure& failure);
+
+// export and render: loads the .dso at input_path, has prepare fill the content from the
+// loaded record (a refusal: its status, with the message printed), checks the one output and
+// writes it. The status to exit with.
+int write_one_output(const std::string& input_path, const std::string& output, output_format format,
+                     const std::function<int(output_content&, std::string&)>& prepare);
 
 // Reports a failure as the program's file error through error_handler, which ends the
 // program with status 5.

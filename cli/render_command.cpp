@@ -200,17 +200,7 @@ int prepare_render(const std::string& name, const render_options& o, const rende
 }
 
 int run_render_command(const render_options& o, const render_settings& s) {
-    struct stat input;
-    load_capture(o.file, input);
-    output_content content;
-    std::string message;
-    if (const int refused = prepare_render(o.file, o, s, content, message)) {
-        print_message("%s", message.c_str());
-        return refused;
-    }
-    std::vector<output_request> outputs = {{o.output, s.format, {}}};
-    if (const int refused = check_outputs(outputs, &input)) return refused;
-    file_failure failure;
-    if (!write_capture_output(outputs[0], content, failure)) report_file_failure(failure, "render_picture");
-    return EXIT_SUCCESS_STATUS;
+    return write_one_output(o.file, o.output, s.format, [&](output_content& content, std::string& message) {
+        return prepare_render(o.file, o, s, content, message);
+    });
 }

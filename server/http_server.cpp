@@ -75,16 +75,6 @@ void send_error(mg_connection* conn, int status, const std::string& message) {
 
 // ---- Requests ----
 
-bool query_value(const mg_request_info* request, const char* name, std::string& value) {
-    const char* query = request->query_string;
-    if (query == nullptr) return false;
-    std::vector<char> buffer(std::strlen(query) + 1);
-    const int n = mg_get_var(query, std::strlen(query), name, buffer.data(), buffer.size());
-    if (n < 0) return false;
-    value.assign(buffer.data(), static_cast<size_t>(n));
-    return true;
-}
-
 // Every value of a name that may come more than once (?P=uart:rx=D0&P=spi...).
 std::vector<std::string> query_values(const mg_request_info* request, const char* name) {
     std::vector<std::string> values;
@@ -97,6 +87,13 @@ std::vector<std::string> query_values(const mg_request_info* request, const char
         values.emplace_back(buffer.data(), static_cast<size_t>(n));
     }
     return values;
+}
+
+bool query_value(const mg_request_info* request, const char* name, std::string& value) {
+    const std::vector<std::string> values = query_values(request, name);
+    if (values.empty()) return false;
+    value = values[0];
+    return true;
 }
 
 std::string query_or(const mg_request_info* request, const char* name, const std::string& otherwise) {
@@ -134,19 +131,14 @@ bool parse_json_body(mg_connection* conn, const mg_request_info* request, json& 
     return true;
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // "host" of "host:port" or "[v6]:port".
 std::string host_part(const std::string& host) {
     if (!host.empty() && host[0] == '[') {
         const size_t end = host.find(']');
-        return lower(end == std::string::npos ? host : host.substr(0, end + 1));
+        return lower_case(end == std::string::npos ? host : host.substr(0, end + 1));
     }
     const size_t colon = host.rfind(':');
-    return lower(colon == std::string::npos ? host : host.substr(0, colon));
+    return lower_case(colon == std::string::npos ? host : host.substr(0, colon));
 }
 
 // Runs work on a thread of its own with the system's full stack: civetweb's threads have
@@ -173,20 +165,6 @@ bool same_text(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
-const char* content_type(output_format format) {
-    switch (format) {
-    case output_format::dso: return "application/octet-stream";
-    case output_format::csv: return "text/csv; charset=us-ascii";
-    case output_format::vcd: return "text/plain; charset=us-ascii";
-    case output_format::wav: return "audio/wav";
-    case output_format::sr: return "application/zip";
-    case output_format::png: return "image/png";
-    case output_format::svg: return "image/svg+xml";
-    case output_format::pdf: return "application/pdf";
-    }
-    return "application/octet-stream";
-}
-
 }  // namespace
 
 struct http_server::impl {
@@ -205,7 +183,7 @@ struct http_server::impl {
     std::list<client> clients;
 
     void allow_hosts() {
-        hosts = {"localhost", "127.0.0.1", lower(options.host)};
+        hosts = {"localhost", "127.0.0.1", lower_case(options.host)};
         if (options.host != "0.0.0.0") return;
         // A wildcard address: the machine's own addresses and names.
         ifaddrs* list = nullptr;
@@ -220,8 +198,8 @@ struct http_server::impl {
         }
         char name[256] = "";
         if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
-            hosts.insert(lower(name));
-            hosts.insert(lower(std::string(name) + ".local"));
+            hosts.insert(lower_case(name));
+            hosts.insert(lower_case(std::string(name) + ".local"));
         }
     }
 
@@ -247,10 +225,10 @@ struct http_server::impl {
         const bool changes = std::strcmp(request->request_method, "GET") != 0 &&
                              std::strcmp(request->request_method, "HEAD") != 0;
         const char* upgrade = mg_get_header(conn, "Upgrade");
-        const bool socket = upgrade != nullptr && lower(upgrade) == "websocket";
+        const bool socket = upgrade != nullptr && lower_case(upgrade) == "websocket";
         if (changes || socket) {
             const char* origin = mg_get_header(conn, "Origin");
-            if (origin != nullptr && lower(origin) != "http://" + lower(host)) {
+            if (origin != nullptr && lower_case(origin) != "http://" + lower_case(host)) {
                 send_error(conn, 403, "a request from another site's page is refused");
                 return false;
             }
@@ -319,14 +297,14 @@ struct http_server::impl {
         // The page's view: the picture of .png, quicker to make.
         const bool view = what == "/view";
         if (view) format = output_format::png;
-        else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower(what) != what)
+        else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower_case(what) != what)
             return send_error(conn, 404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view or "
                                          "/measurements");
         const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
         std::vector<std::pair<std::string, std::string>> headers = {
             {"Content-Disposition", "inline; filename=\"" + file_name + "\""}};
         if (format == output_format::dso)
-            return send(conn, 200, content_type(format),
+            return send(conn, 200, format_of(format).media_type,
                         std::string(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE), headers);
         const std::string name = "capture " + std::to_string(entry->id);
         std::string bytes, message;
@@ -343,7 +321,7 @@ struct http_server::impl {
         }
         if (refused == EXIT_USAGE) return send_error(conn, 400, message);
         if (refused != 0) return send_error(conn, refused == EXIT_WARNING ? 422 : 500, message);
-        send(conn, 200, content_type(format), bytes, headers);
+        send(conn, 200, format_of(format).media_type, bytes, headers);
     }
 
     int exported(const mg_request_info* request, const capture_entry& entry, const std::string& name,
@@ -374,7 +352,7 @@ struct http_server::impl {
         o.output = file_name;
         o.size = query_or(request, "size", "800x600");
         o.range = query_or(request, "range", "");
-        o.mode = lower(query_or(request, "mode", ""));
+        o.mode = lower_case(query_or(request, "mode", ""));
         o.time_axis = query_or(request, "time_axis", "0") == "1";
         o.no_pretrigger_marker = query_or(request, "pretrigger_marker", "1") == "0";
         o.no_trigger_level = query_or(request, "trigger_level", "1") == "0";
@@ -421,15 +399,9 @@ struct http_server::impl {
 
     void measurements(mg_connection* conn, const mg_request_info* request, const capture_entry& entry) {
         const std::string range = query_or(request, "range", "");
-        int64_t first = 0, last = 0;
         int32_t from = 0, to = 0;
-        const int8_t mode = entry.record->capture_mode;
-        if (!range.empty()) {
-            if (!parse_sample_range(range, first, last))
-                return send_error(conn, 400, "--range: " + range_not_a_range(range));
-            if (!export_range(mode, first, last, from, to))
-                return send_error(conn, 400, "--range: " + range_shows_nothing(range, samples_in_mode(mode) - 1));
-        }
+        std::string message;
+        if (!samples_of_range(range, entry.record->capture_mode, from, to, message)) return send_error(conn, 400, message);
         json document;
         on_full_stack([&] {
             std::lock_guard<std::mutex> lock(record_mutex());  // the measurements share their buffers
@@ -445,16 +417,11 @@ struct http_server::impl {
         const std::vector<std::string> stacks = query_values(request, "P");
         const std::vector<std::string> filters = query_values(request, "A");
         if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
-        const std::string range = query_or(request, "range", "");
-        const int8_t mode = entry.record->capture_mode;
-        int32_t first = 0, last = samples_in_mode(mode) - 1;
-        int64_t from = 0, to = 0;
-        if (!range.empty() && (!parse_sample_range(range, from, to) || !export_range(mode, from, to, first, last)))
-            return send_error(conn, 400, "--range: " + (parse_sample_range(range, from, to)
-                                                            ? range_shows_nothing(range, samples_in_mode(mode) - 1)
-                                                            : range_not_a_range(range)));
-        decode_result result;
+        int32_t first = 0, last = 0;
         std::string message;
+        if (!samples_of_range(query_or(request, "range", ""), entry.record->capture_mode, first, last, message))
+            return send_error(conn, 400, message);
+        decode_result result;
         int refused = 0;
         on_full_stack([&] { refused = decode_capture(*entry.record, first, last, stacks, filters, result, message); });
         if (refused != 0) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
@@ -547,7 +514,7 @@ struct http_server::impl {
         if (!allowed(conn, request)) return 1;
         const char* upgrade = mg_get_header(conn, "Upgrade");
         const std::string path = request->local_uri != nullptr ? request->local_uri : "";
-        if (upgrade != nullptr && lower(upgrade) == "websocket") {
+        if (upgrade != nullptr && lower_case(upgrade) == "websocket") {
             if (path == "/api/live") return 0;  // to the WebSocket handler
             send_error(conn, 404, "the WebSocket is /api/live");
             return 1;
