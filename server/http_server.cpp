@@ -182,6 +182,37 @@ struct http_server::impl {
     std::mutex clients_mutex;
     std::list<client> clients;
 
+    // The last decodings of whole captures, for the rows under the page's view, which follow
+    // every zoom and pan: key "id\nstacks\nfilters".
+    std::mutex decoded_mutex;
+    std::list<std::pair<std::string, std::shared_ptr<const decode_result>>> decoded_cache;
+
+    // The annotations of a whole capture for the stacks and filters, decoded once; nullptr
+    // with the exit status and the message of a refusal.
+    std::shared_ptr<const decode_result> decoded(const capture_entry& entry, const std::vector<std::string>& stacks,
+                                                 const std::vector<std::string>& filters, int& refused,
+                                                 std::string& message) {
+        std::string key = std::to_string(entry.id);
+        for (const auto* list : {&stacks, &filters}) {
+            key += "\n";
+            for (const std::string& item : *list) key += item + "\t";
+        }
+        {
+            std::lock_guard<std::mutex> lock(decoded_mutex);
+            for (const auto& kept : decoded_cache)
+                if (kept.first == key) return kept.second;
+        }
+        auto result = std::make_shared<decode_result>();
+        const int32_t last = samples_in_mode(entry.record->capture_mode) - 1;
+        refused = 0;
+        on_full_stack([&] { refused = decode_capture(*entry.record, 0, last, stacks, filters, *result, message); });
+        if (refused != 0) return nullptr;
+        std::lock_guard<std::mutex> lock(decoded_mutex);
+        decoded_cache.emplace_front(key, result);
+        if (decoded_cache.size() > 4) decoded_cache.pop_back();
+        return result;
+    }
+
     void allow_hosts() {
         hosts = {"localhost", "127.0.0.1", lower_case(options.host)};
         if (options.host != "0.0.0.0") return;
@@ -294,8 +325,18 @@ struct http_server::impl {
         if (what == "/measurements") return measurements(conn, request, *entry);
         if (what == "/decode") return decode(conn, request, *entry);
         output_format format;
-        // The page's view: the picture of .png, quicker to make.
-        const bool view = what == "/view";
+        // The page's view, and the decoded rows under it: pictures of .png, quicker to make.
+        const bool view = what == "/view" || what == "/rows";
+        std::shared_ptr<const decode_result> rows;
+        if (what == "/rows") {
+            int refused = 0;
+            std::string message;
+            const std::vector<std::string> stacks = query_values(request, "P");
+            if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
+            rows = decoded(*entry, stacks, query_values(request, "A"), refused, message);
+            if (!rows) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
+            if (rows->annotations.empty()) return send(conn, 204, "image/png", "");
+        }
         if (view) format = output_format::png;
         else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower_case(what) != what)
             return send_error(conn, 404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view or "
@@ -312,7 +353,7 @@ struct http_server::impl {
         try {
             on_full_stack([&] {
                 if (format == output_format::png || format == output_format::svg || format == output_format::pdf)
-                    refused = picture(request, *entry, name, file_name, view, bytes, headers, message);
+                    refused = picture(request, *entry, name, file_name, view, rows.get(), bytes, headers, message);
                 else
                     refused = exported(request, *entry, name, file_name, bytes, message);
             });
@@ -344,8 +385,9 @@ struct http_server::impl {
         return 0;
     }
 
+    // quick: the page's PNG; with rows, the decoded rows alone that go under it.
     int picture(const mg_request_info* request, const capture_entry& entry, const std::string& name,
-                const std::string& file_name, bool quick, std::string& bytes,
+                const std::string& file_name, bool quick, const decode_result* rows, std::string& bytes,
                 std::vector<std::pair<std::string, std::string>>& headers, std::string& message) {
         render_options o;
         o.file = name;
@@ -378,7 +420,10 @@ struct http_server::impl {
         output_content content;
         if (const int refused = prepare_render(name, o, s, content, message)) return refused;
         file_failure failure;
-        if (quick ? !render_view_png(s.width, s.height, bytes) : !write_capture_bytes(s.format, content, bytes, failure)) {
+        const bool drawn = rows != nullptr ? render_rows_png(*rows, s.width, s.height, bytes)
+                           : quick         ? render_view_png(s.width, s.height, bytes)
+                                           : write_capture_bytes(s.format, content, bytes, failure);
+        if (!drawn) {
             message = quick ? "the view could not be drawn" : failure.what;
             return EXIT_FILE;
         }
@@ -419,13 +464,20 @@ struct http_server::impl {
         if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
         int32_t first = 0, last = 0;
         std::string message;
-        if (!samples_of_range(query_or(request, "range", ""), entry.record->capture_mode, first, last, message))
-            return send_error(conn, 400, message);
-        decode_result result;
+        const std::string range = query_or(request, "range", "");
+        if (!samples_of_range(range, entry.record->capture_mode, first, last, message)) return send_error(conn, 400, message);
+        // The whole capture's annotations are kept for the rows under the page's view.
+        std::shared_ptr<const decode_result> result;
         int refused = 0;
-        on_full_stack([&] { refused = decode_capture(*entry.record, first, last, stacks, filters, result, message); });
-        if (refused != 0) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
-        nlohmann::ordered_json document = decode_json(result);
+        if (range.empty()) {
+            result = decoded(entry, stacks, filters, refused, message);
+        } else {
+            auto part = std::make_shared<decode_result>();
+            on_full_stack([&] { refused = decode_capture(*entry.record, first, last, stacks, filters, *part, message); });
+            if (refused == 0) result = part;
+        }
+        if (!result) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
+        nlohmann::ordered_json document = decode_json(*result);
         document["id"] = entry.id;
         send(conn, 200, "application/json", document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     }

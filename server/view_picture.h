@@ -5,5 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/protocol_decode.h"
+
 // false when the picture could not be drawn or encoded.
 bool render_view_png(int32_t width, int32_t height, std::string& png);
+
+// The rows of decoded annotations alone, width wide, as render --decode draws them under a
+// width x height picture of the record as it stands: the page shows them under the view.
+bool render_rows_png(const decode_result& decoded, int32_t width, int32_t height, std::string& png);

@@ -507,7 +507,7 @@ async function decode(stack) {
     const result = await get(`/api/captures/${id}/decode?${q}`);
     if (id !== shownId) return;
     decodedStack = stack;
-    view.setAnnotations(result.annotations);
+    view.setRows(q.toString());
     const several = new Set(result.annotations.map((a) => a.decoder)).size > 1;
     const rows = result.annotations.slice(0, SHOWN_ANNOTATIONS).map((a) => {
       const row = make('tr', { tabIndex: 0, title: `samples ${a.start} to ${a.end}` }, [
@@ -545,7 +545,7 @@ async function decode(stack) {
 
 function clearDecode() {
   decodedStack = '';
-  view.setAnnotations([]);
+  view.setRows(null);
   $('annotations').tBodies[0].replaceChildren();
   $('decode-count').textContent = '';
   $('decode-bytes').replaceChildren();

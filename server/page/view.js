@@ -1,12 +1,12 @@
 // The view: the window's own paint of a capture, drawn by the server at the size of the
 // browser's area, with zoom and pan as the window steps them, a typed range, View Mode and the
 // preferences; over it the cursors and the readout under the mouse; under it the rows of
-// decoded annotations. Only the newest picture asked for is shown.
+// decoded annotations, drawn by the server as render --decode draws them. Only the newest
+// picture asked for is shown.
 
 import { seconds, withPrefix } from './capture.js';
 
 const CURSOR_COLOURS = { t1: '#e07000', t2: '#b0108a', v1: '#00808a', v2: '#00808a' };
-const ROW_HEIGHT = 22;
 
 // A canvas of width x height CSS pixels at the screen's pixel ratio, cleared; its context
 // draws in CSS pixels.
@@ -28,7 +28,7 @@ export class View {
     this.picture = root.querySelector('img');
     this.overlay = root.querySelector('canvas');
     this.empty = root.querySelector('.empty');
-    this.rowsCanvas = document.getElementById('rows');
+    this.rowsImage = document.getElementById('rows');
     this.callbacks = callbacks;       // onRange(view), onError(message), onHover(text), onCursors(view)
     this.id = null;                   // the capture shown
     this.capture = null;              // its bytes, once loaded (for readouts)
@@ -39,7 +39,8 @@ export class View {
     this.mode = '';                   // View Mode; '' as captured
     this.prefs = { time_axis: false, pretrigger_marker: true, trigger_level: true, zoom_while_panning: true };
     this.cursors = { t1: null, t2: null, v1: null, v2: null };
-    this.annotations = [];
+    this.rowsQuery = null;            // the decoders of the rows under the view (?P=...&A=...), or null
+    this.rowsSequence = 0;
     this.sequence = 0;                // of the requests; older answers are dropped
     this.wanted = null;               // the request to make when the one in flight ends
     this.busy = false;
@@ -54,7 +55,7 @@ export class View {
     if (id !== this.id) {
       this.id = id;
       this.capture = null;
-      this.annotations = [];
+      this.setRows(null);
       if (!keepRange) this.stored = null;
     }
     this.empty.hidden = id !== null;
@@ -146,6 +147,7 @@ export class View {
         this.callbacks.onError('');
         if (this.capture) this.layout = this.capture.under(this.mode);
         this.draw();
+        this.fetchRows();
         this.callbacks.onRange(this);
       }
     } catch (error) {
@@ -177,16 +179,15 @@ export class View {
 
   // While a picture is on its way: the last one stretched or shifted as the new one will be.
   preview(p) {
-    if (!p) {
-      this.picture.style.transform = '';
-      return;
-    }
-    if (p.shift !== undefined) this.picture.style.transform = `translateX(${p.shift}px)`;
-    if (p.zoom !== undefined && this.areas.length) {
+    let transform = '';
+    if (p && p.shift !== undefined) transform = `translateX(${p.shift}px)`;
+    if (p && p.zoom !== undefined && this.areas.length) {
       const a = this.areas[0];
       const centre = (a.left + a.right) / 2;
-      this.picture.style.transform = `translateX(${centre * (1 - p.zoom)}px) scaleX(${p.zoom})`;
+      transform = `translateX(${centre * (1 - p.zoom)}px) scaleX(${p.zoom})`;
     }
+    this.picture.style.transform = transform;
+    this.rowsImage.style.transform = transform;
   }
 
   // ---- Samples and pixels ----
@@ -267,7 +268,6 @@ export class View {
       }
       g.setLineDash([]);
     }
-    this.drawRows();
     this.callbacks.onCursors(this);
   }
 
@@ -310,63 +310,43 @@ export class View {
 
   // ---- Decoded rows ----
 
-  setAnnotations(annotations) {
-    this.annotations = annotations;
-    this.drawRows();
+  setRows(query) {
+    this.rowsQuery = query;
+    this.fetchRows();
   }
 
-  drawRows() {
-    const c = this.rowsCanvas;
-    const rows = [];
-    const index = new Map();
-    for (const a of this.annotations) {
-      const key = `${a.decoder}|${a.row || a.class}`;
-      if (!index.has(key)) {
-        index.set(key, rows.length);
-        rows.push({ label: `${a.decoder}: ${a.row || a.class}`, items: [] });
-      }
-      rows[index.get(key)].items.push(a);
+  // The rows for the picture shown: its size, range, mode and preferences.
+  async fetchRows() {
+    const number = ++this.rowsSequence;
+    const image = this.rowsImage;
+    if (!this.rowsQuery || !this.shown || this.id === null) {
+      image.hidden = true;
+      return;
     }
-    c.hidden = rows.length === 0 || !this.shown;
-    if (c.hidden) return;
-    const width = this.size.width || this.root.clientWidth;
-    const height = rows.length * ROW_HEIGHT + 4;
-    const g = fitCanvas(c, width, height);
-    g.font = 'bold 11px "Liberation Sans", sans-serif';
-    const a = this.areas[0];
-    const colours = [['#b3c6ff', '#1f4fd1'], ['#bfe8c8', '#17803d'], ['#ffc9c2', '#b3261e'], ['#dddddd', '#555555']];
-    rows.forEach((row, r) => {
-      const y = 2 + r * ROW_HEIGHT;
-      g.save();
-      g.beginPath();
-      g.rect(0, y, a.left - 4, ROW_HEIGHT);
-      g.clip();
-      g.fillStyle = '#1b1f24';
-      g.fillText(row.label, 3, y + 15);
-      g.restore();
-      const [fill, edge] = colours[r % colours.length];
-      for (const item of row.items) {
-        if (item.end < this.shown.start || item.start > this.shown.end) continue;
-        const x0 = Math.max(a.left, this.xOf(item.start) - 0.5);
-        const x1 = Math.min(a.right, Math.max(this.xOf(item.end) - 0.5, x0 + 1));
-        g.fillStyle = fill;
-        g.strokeStyle = edge;
-        g.fillRect(x0, y + 2, x1 - x0, ROW_HEIGHT - 4);
-        g.strokeRect(Math.floor(x0) + 0.5, y + 2.5, Math.max(1, Math.floor(x1 - x0)), ROW_HEIGHT - 5);
-        if (x1 - x0 < 8 || !item.texts.length) continue;
-        let text = item.texts[item.texts.length - 1];
-        for (const t of item.texts) {
-          if (g.measureText(t).width <= x1 - x0 - 5) { text = t; break; }
-        }
-        g.save();
-        g.beginPath();
-        g.rect(x0 + 1, y + 2, x1 - x0 - 2, ROW_HEIGHT - 4);
-        g.clip();
-        g.fillStyle = '#000';
-        g.fillText(text, x0 + 3, y + 15);
-        g.restore();
+    const size = this.size;
+    const path = `/api/captures/${this.id}/rows?${this.rowsQuery}&${this.query({ range: this.stored }, size)}`;
+    try {
+      const response = await fetch(path, { cache: 'no-store' });
+      if (number !== this.rowsSequence) return;
+      if (response.status !== 200) {
+        image.hidden = true;
+        if (response.status !== 204) this.callbacks.onError((await response.json()).error);
+        return;
       }
-    });
+      const url = URL.createObjectURL(await response.blob());
+      image.onload = () => {
+        URL.revokeObjectURL(url);
+        if (number !== this.rowsSequence) return;
+        image.style.width = `${size.width}px`;
+        image.style.height = `${image.naturalHeight / size.scale}px`;
+        image.style.transform = '';
+        image.hidden = false;
+        this.root.dataset.rows = String(number);
+      };
+      image.src = url;
+    } catch (error) {
+      if (number === this.rowsSequence) this.callbacks.onError(String(error.message || error));
+    }
   }
 
   // The range that puts sample k in the middle, at the span shown or the one given.

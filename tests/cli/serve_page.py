@@ -234,7 +234,21 @@ try:
     page.find_element(By.ID, "decode-stack").send_keys("uart:rx=D3:baudrate=115200")
     page.find_element(By.ID, "decode").click()
     wait(page, "return document.querySelectorAll('#annotations tbody tr').length > 10", "the annotations' table")
-    check(not page.find_element(By.ID, "rows").get_attribute("hidden"), "the decoded rows are drawn under the view")
+    # The rows under the view are those of render --decode, pixel for pixel.
+    wait(page, "return document.getElementById('view').dataset.rows && !document.getElementById('rows').hidden",
+         "the decoded rows under the view")
+    shown = view_data(page)
+    with open(f"{WORK}/logic.dso", "wb") as f:
+        f.write(fetch(f"/api/captures/{logic}.dso")[0])
+    subprocess.run([CLI, "render", f"{WORK}/logic.dso", "--size", shown["size"], "--decode", "uart:rx=D3:baudrate=115200",
+                    "-o", f"{WORK}/decoded.png"], check=True)
+    height = int(shown["size"].split("x")[1])
+    subprocess.run(["convert", f"{WORK}/decoded.png", "-crop", f"{shown['size'].split('x')[0]}x1000+0+{height}", "+repage",
+                    f"{WORK}/rows-render.png"], check=True)
+    with open(f"{WORK}/rows-page.png", "wb") as f:
+        f.write(page.find_element(By.ID, "rows").screenshot_as_png)
+    differ = different_pixels(f"{WORK}/rows-page.png", f"{WORK}/rows-render.png")
+    check(differ == 0, f"the rows under the view differ from render --decode's in {differ} pixels")
     before = int(view_data(page)["ready"])
     row = page.find_elements(By.CSS_SELECTOR, "#annotations tbody tr")[5]
     start = int(row.get_attribute("data-start"))
