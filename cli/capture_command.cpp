@@ -26,10 +26,6 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-constexpr int MIN_LEVEL = -126;
-constexpr int MAX_LEVEL = 127;
-constexpr int32_t MAX_PRETRIGGER = 0x5FFFF;
-
 // The rates of a mode as the option takes them: "50MHz", ..., "1.5625MHz".
 std::string rate_list(int8_t mode) {
     std::string list;

@@ -28,6 +28,11 @@ struct capture_options {
     bool quiet = false;
 };
 
+// What --level and --pretrigger take.
+constexpr int MIN_LEVEL = -126;
+constexpr int MAX_LEVEL = 127;
+constexpr int32_t MAX_PRETRIGGER = 0x5FFFF;
+
 // The header fields of the capture record, as Start Capture stores them.
 using capture_header = run_settings;
 

@@ -165,8 +165,8 @@ const json& choices() {
             s.push_back({{"value", "none"}, {"title", "None"}, {"takes", "nothing"}});
             sources[name] = s;
         }
-        return json{{"modes", modes}, {"rates", rates}, {"sources", sources}, {"level", {{"min", -126}, {"max", 127}}},
-                    {"pretrigger", {{"min", 0}, {"max", 0x5FFFF}}}, {"history", HISTORY_SIZE}};
+        return json{{"modes", modes}, {"rates", rates}, {"sources", sources}, {"level", {{"min", MIN_LEVEL}, {"max", MAX_LEVEL}}},
+                    {"pretrigger", {{"min", 0}, {"max", MAX_PRETRIGGER}}}, {"history", HISTORY_SIZE}};
     }();
     return made;
 }
