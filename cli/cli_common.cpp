@@ -243,6 +243,11 @@ std::string range_shows_nothing(const std::string& text, int32_t last_index) {
            ": FIRST must lie below LAST once both are brought within it";
 }
 
+std::time_t file_time() {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) return static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+    return std::time(nullptr);
+}
+
 bool samples_of_range(const std::string& text, int8_t mode, int32_t& first, int32_t& last, std::string& message) {
     first = 0;
     last = samples_in_mode(mode) - 1;

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include <sys/stat.h>
@@ -76,6 +77,10 @@ extern const std::vector<std::string> TRIGGER_SOURCE_NAMES;
 // Mode. A level trigger: channel A or B otherwise (the analogue comparator).
 bool is_pattern_trigger(int8_t mode, int8_t source);
 bool is_level_trigger(int8_t mode, int8_t source);
+
+// The time a written file carries inside it (a VCD's $date, the entries of a .sr archive):
+// now, or SOURCE_DATE_EPOCH where a reproducible file is wanted.
+std::time_t file_time();
 
 // Texts of the command line.
 std::string lower_case(const std::string& text);

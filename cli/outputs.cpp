@@ -38,10 +38,9 @@ const format_info FORMATS[] = {
      "application/pdf"},
 };
 
-// The $date of a VCD: now, or SOURCE_DATE_EPOCH where a reproducible file is wanted.
+// The $date of a VCD.
 std::string vcd_date() {
-    std::time_t now = std::time(nullptr);
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) now = static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+    const std::time_t now = file_time();
     std::tm when{};
     gmtime_r(&now, &when);
     char text[64];

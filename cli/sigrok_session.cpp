@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "cli/cli_common.h"
 
 namespace {
 
@@ -221,8 +222,10 @@ bool add_entry(zip_t* archive, const char* name, zip_source_t* source) {
         return false;
     }
     // Stored: deflate, even at its fastest level, takes 20 to 70 times as long as the .dso
-    // save, and sigrok reads stored entries as well.
-    return zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0) == 0;
+    // save, and sigrok reads stored entries as well. The entries' time is file_time(), so that
+    // the same capture makes the same archive where SOURCE_DATE_EPOCH asks for it.
+    const zip_uint64_t entry = static_cast<zip_uint64_t>(index);
+    return zip_set_file_compression(archive, entry, ZIP_CM_STORE, 0) == 0 && zip_file_set_mtime(archive, entry, file_time(), 0) == 0;
 }
 
 }  // namespace

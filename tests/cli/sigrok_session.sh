@@ -99,4 +99,11 @@ for left in "$work"/~kv*; do
   if [ -e "$left" ]; then fail "an export left $left"; fi
 done
 
+# Where SOURCE_DATE_EPOCH asks for it, the same capture gives the same archive, whenever it
+# is written (the archive's times step every 2 s).
+SOURCE_DATE_EPOCH=1700000000 "$cli" export "$work/dual.dso" -o "$work/first.sr"
+sleep 2.1
+SOURCE_DATE_EPOCH=1700000000 "$cli" export "$work/dual.dso" -o "$work/again.sr"
+cmp -s "$work/first.sr" "$work/again.sr" || fail "two exports of one capture with SOURCE_DATE_EPOCH differ"
+
 finish
