@@ -18,11 +18,9 @@ if(TARGET korvane_linux)
   target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
 endif()
 
-# korvane-cli serve: the server on civetweb, with the page's files built in.
-# (Debian's CMake package of civetweb names a server program it does not install, so the
-# library is found directly.)
-find_path(CIVETWEB_INCLUDE_DIR civetweb.h REQUIRED)
-find_library(CIVETWEB_LIBRARY civetweb REQUIRED)
+# korvane-cli serve: the server on Boost.Beast and Asio (headers only), with the page's files
+# built in.
+find_path(BOOST_BEAST_INCLUDE_DIR boost/beast.hpp REQUIRED)
 file(GLOB KORVANE_PAGE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/page/*)
 set(KORVANE_PAGE_SOURCE ${CMAKE_BINARY_DIR}/generated/page_files.cpp)
 string(REPLACE ";" "|" KORVANE_PAGE_LIST "${KORVANE_PAGE_FILES}")  # one argument through the shell
@@ -33,8 +31,8 @@ add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
                    COMMENT "Building the page's files into the server" VERBATIM)
 file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
 add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
-target_include_directories(korvane_server SYSTEM PUBLIC ${CIVETWEB_INCLUDE_DIR})
-target_link_libraries(korvane_server PUBLIC korvane_cli_commands ${CIVETWEB_LIBRARY} PkgConfig::LIBPNG)
+target_include_directories(korvane_server SYSTEM PUBLIC ${BOOST_BEAST_INCLUDE_DIR})
+target_link_libraries(korvane_server PUBLIC korvane_cli_commands PkgConfig::LIBPNG Threads::Threads)
 
 add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 target_link_libraries(korvane-cli PRIVATE korvane_server korvane_cli_commands)

@@ -1,722 +1,637 @@
 #include "server/http_server.h"
 
-#include <civetweb.h>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <chrono>
-#include <exception>
 #include <atomic>
-#include <cstring>
+#include <cerrno>
+#include <chrono>
 #include <list>
+#include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <thread>
 
-#include <ifaddrs.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
-#include <unistd.h>
+#include <sys/socket.h>
 
 #include "capture/dso_structure.h"
-#include "cli/cli_common.h"
-#include "cli/export_command.h"
-#include "cli/info_command.h"
-#include "cli/io_command.h"
-#include "cli/outputs.h"
-#include "cli/protocol_decode.h"
-#include "cli/render_command.h"
-#include "display/paint.h"
-#include "display/view_range.h"
-#include "hardware/capture_sequence.h"
-#include "hardware/port.h"
-#include "hardware/run_loop.h"
+#include "server/api.h"
 #include "server/instrument.h"
-#include "server/page_files.h"
-#include "server/view_picture.h"
+#include "server/request_text.h"
+#include "server/work_pool.h"
 
-using json = nlohmann::json;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using error_code = beast::error_code;
+using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t MAX_JSON_BODY = 64 * 1024;
-constexpr char TOKEN_COOKIE[] = "korvane_token";
+constexpr size_t HEADER_LIMIT = 8 * 1024;            // the request line and the headers
+constexpr size_t PAGE_MESSAGE_LIMIT = 4 * 1024;      // what a page may send on its WebSocket
+constexpr auto LINGER = std::chrono::milliseconds(500);  // to read what follows a refusal, then close
+constexpr auto STATE_PACE = std::chrono::milliseconds(33);
+constexpr double SLOWEST_READER = 64 * 1024;         // bytes a second an answer may be read at
 
-// ---- Responses ----
+// Sent at once to a connection past a bound on connections, which is then closed.
+const char TOO_MANY[] =
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nRetry-After: 10\r\n"
+    "Connection: close\r\nContent-Length: %zu\r\n\r\n%s";
 
-void send(mg_connection* conn, int status, const char* type, const std::string& body,
-          const std::vector<std::pair<std::string, std::string>>& headers = {}) {
-    if (mg_response_header_start(conn, status) != 0) {
-        // A WebSocket's opening request takes no response through the header functions.
-        std::string head = "HTTP/1.1 " + std::to_string(status) + " " + mg_get_response_code_text(conn, status) +
-                           "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\nConnection: close\r\n\r\n";
-        mg_write(conn, head.data(), head.size());
-        mg_write(conn, body.data(), body.size());
-        return;
-    }
-    mg_response_header_add(conn, "Content-Type", type, -1);
-    mg_response_header_add(conn, "Content-Length", std::to_string(body.size()).c_str(), -1);
-    mg_response_header_add(conn, "Cache-Control", "no-store", -1);
-    mg_response_header_add(conn, "X-Content-Type-Options", "nosniff", -1);
-    mg_response_header_add(conn, "Referrer-Policy", "no-referrer", -1);
-    for (const auto& h : headers) mg_response_header_add(conn, h.first.c_str(), h.second.c_str(), -1);
-    mg_response_header_send(conn);
-    if (body.size() > 0) mg_write(conn, body.data(), body.size());
-}
-
-void send_json(mg_connection* conn, int status, const json& body) {
-    send(conn, status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace));
-}
-
-void send_error(mg_connection* conn, int status, const std::string& message) {
-    send_json(conn, status, {{"error", message}});
-}
-
-// ---- Requests ----
-
-// Every value of a name that may come more than once (?P=uart:rx=D0&P=spi...).
-std::vector<std::string> query_values(const mg_request_info* request, const char* name) {
-    std::vector<std::string> values;
-    const char* query = request->query_string;
-    if (query == nullptr) return values;
-    std::vector<char> buffer(std::strlen(query) + 1);
-    for (size_t k = 0;; ++k) {
-        const int n = mg_get_var2(query, std::strlen(query), name, buffer.data(), buffer.size(), k);
-        if (n < 0) break;
-        values.emplace_back(buffer.data(), static_cast<size_t>(n));
-    }
-    return values;
-}
-
-bool query_value(const mg_request_info* request, const char* name, std::string& value) {
-    const std::vector<std::string> values = query_values(request, name);
-    if (values.empty()) return false;
-    value = values[0];
-    return true;
-}
-
-std::string query_or(const mg_request_info* request, const char* name, const std::string& otherwise) {
-    std::string value;
-    return query_value(request, name, value) ? value : otherwise;
-}
-
-// Reads a body of at most limit bytes; 0, or the status to refuse it with (413 too large).
-int read_body(mg_connection* conn, const mg_request_info* request, size_t limit, std::string& body) {
-    if (request->content_length > static_cast<long long>(limit)) return 413;
-    body.clear();
-    char block[16384];
-    for (;;) {
-        const int n = mg_read(conn, block, sizeof block);
-        if (n <= 0) break;
-        body.append(block, static_cast<size_t>(n));
-        if (body.size() > limit) return 413;
-    }
-    return 0;
-}
-
-bool parse_json_body(mg_connection* conn, const mg_request_info* request, json& body) {
-    std::string text;
-    const int refused = read_body(conn, request, MAX_JSON_BODY, text);
-    if (refused != 0) {
-        send_error(conn, refused, "a request body holds at most 64 KB of JSON");
-        return false;
-    }
-    if (text.empty()) text = "{}";
-    body = json::parse(text, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        send_error(conn, 400, "the body is not a JSON object");
-        return false;
-    }
-    return true;
-}
-
-// "host" of "host:port" or "[v6]:port".
-std::string host_part(const std::string& host) {
-    if (!host.empty() && host[0] == '[') {
-        const size_t end = host.find(']');
-        return lower_case(end == std::string::npos ? host : host.substr(0, end + 1));
-    }
-    const size_t colon = host.rfind(':');
-    return lower_case(colon == std::string::npos ? host : host.substr(0, colon));
-}
-
-// Runs work on a thread of its own with the system's full stack: civetweb's threads have
-// small stacks, too small for cairo and fontconfig.
-template <typename Work>
-void on_full_stack(Work work) {
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    worker.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
-bool same_text(const std::string& a, const std::string& b) {
-    // In constant time for the token.
-    if (a.size() != b.size()) return false;
-    unsigned char diff = 0;
-    for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
+std::string refusal_body(const std::string& message) { return nlohmann::json({{"error", message}}).dump(); }
 
 }  // namespace
 
+// A connection of any kind, as the server closes them all when it ends.
+struct closable {
+    virtual ~closable() = default;
+    virtual void close_from_server() = 0;
+};
+
 struct http_server::impl {
     instrument* device = nullptr;
-    mg_context* context = nullptr;
     server_options options;
-    std::set<std::string> hosts;  // the names and addresses a Host header may give
+    std::unique_ptr<api> routes;
+    std::unique_ptr<work_pool> pictures;
+    std::unique_ptr<work_pool> decodes;
 
-    // ---- WebSocket clients ----
-    struct client {
-        mg_connection* conn;
-        std::atomic<bool> closed{false};
-        std::thread sender;
-    };
-    std::mutex clients_mutex;
-    std::list<client> clients;
+    // The counts the bounds keep.
+    std::mutex counts_mutex;
+    std::map<net::ip::address, size_t> per_address;
+    size_t connections = 0;
+    size_t pages = 0;
+    std::atomic<size_t> uploads{0};
+    std::list<std::weak_ptr<closable>> open;  // every connection
+    std::list<std::weak_ptr<struct live_session>> watchers;
 
-    // The last decodings of whole captures, for the rows under the page's view, which follow
-    // every zoom and pan: key "id\nstacks\nfilters".
-    std::mutex decoded_mutex;
-    std::list<std::pair<std::string, std::shared_ptr<const decode_result>>> decoded_cache;
+    std::thread broadcaster;
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> threads;
+    // Last, so that it goes first: the handlers it still holds end their connections, which
+    // reach the counts above.
+    net::io_context io{2};
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running;
+    tcp::acceptor acceptor{io};
 
-    // The annotations of a whole capture for the stacks and filters, decoded once; nullptr
-    // with the exit status and the message of a refusal.
-    std::shared_ptr<const decode_result> decoded(const capture_entry& entry, const std::vector<std::string>& stacks,
-                                                 const std::vector<std::string>& filters, int& refused,
-                                                 std::string& message) {
-        std::string key = std::to_string(entry.id);
-        for (const auto* list : {&stacks, &filters}) {
-            key += "\n";
-            for (const std::string& item : *list) key += item + "\t";
-        }
-        {
-            std::lock_guard<std::mutex> lock(decoded_mutex);
-            for (const auto& kept : decoded_cache)
-                if (kept.first == key) return kept.second;
-        }
-        auto result = std::make_shared<decode_result>();
-        const int32_t last = samples_in_mode(entry.record->capture_mode) - 1;
-        refused = 0;
-        on_full_stack([&] { refused = decode_capture(*entry.record, 0, last, stacks, filters, *result, message); });
-        if (refused != 0) return nullptr;
-        std::lock_guard<std::mutex> lock(decoded_mutex);
-        decoded_cache.emplace_front(key, result);
-        if (decoded_cache.size() > 4) decoded_cache.pop_back();
-        return result;
-    }
-
-    void allow_hosts() {
-        hosts = {"localhost", "127.0.0.1", lower_case(options.host)};
-        if (options.host != "0.0.0.0") return;
-        // A wildcard address: the machine's own addresses and names.
-        ifaddrs* list = nullptr;
-        if (getifaddrs(&list) == 0) {
-            for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-                if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-                char text[INET_ADDRSTRLEN];
-                const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-                if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) hosts.insert(text);
-            }
-            freeifaddrs(list);
-        }
-        char name[256] = "";
-        if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
-            hosts.insert(lower_case(name));
-            hosts.insert(lower_case(std::string(name) + ".local"));
-        }
-    }
-
-    std::string presented_token(const mg_connection* conn, const mg_request_info* request) const {
-        std::string token;
-        if (query_value(request, "token", token)) return token;
-        if (const char* header = mg_get_header(conn, "X-Korvane-Token")) return header;
-        if (const char* cookies = mg_get_header(conn, "Cookie")) {
-            char value[256];
-            const int n = mg_get_cookie(cookies, TOKEN_COOKIE, value, sizeof value);
-            if (n > 0) return std::string(value, static_cast<size_t>(n));
-        }
-        return "";
-    }
-
-    // The checks every request passes; false once it has been refused.
-    bool allowed(mg_connection* conn, const mg_request_info* request) {
-        const char* host = mg_get_header(conn, "Host");
-        if (host == nullptr || hosts.count(host_part(host)) == 0) {
-            send_error(conn, 403, "this server answers to its own address only");
-            return false;
-        }
-        const bool changes = std::strcmp(request->request_method, "GET") != 0 &&
-                             std::strcmp(request->request_method, "HEAD") != 0;
-        const char* upgrade = mg_get_header(conn, "Upgrade");
-        const bool socket = upgrade != nullptr && lower_case(upgrade) == "websocket";
-        if (changes || socket) {
-            const char* origin = mg_get_header(conn, "Origin");
-            if (origin != nullptr && lower_case(origin) != "http://" + lower_case(host)) {
-                send_error(conn, 403, "a request from another site's page is refused");
-                return false;
-            }
-        }
-        if (!options.token.empty() && !same_text(presented_token(conn, request), options.token)) {
-            send_error(conn, 403, "this server needs its access token: open the address korvane-cli serve printed");
-            return false;
-        }
-        return true;
-    }
-
-    // ---- Routes ----
-
-    void page(mg_connection* conn, const mg_request_info* request, const std::string& name) {
-        const page_file* file = find_page_file(name);
-        if (file == nullptr) return send_error(conn, 404, "no such page");
-        std::vector<std::pair<std::string, std::string>> headers = {
-            {"Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; "
-                                        "style-src 'self'; script-src 'self'; object-src 'none'; "
-                                        "frame-ancestors 'none'"},
-            {"X-Frame-Options", "DENY"}};
-        std::string token;
-        if (!options.token.empty() && query_value(request, "token", token)) {
-            // The token goes into a cookie, and out of the address bar.
-            headers.push_back({"Set-Cookie", std::string(TOKEN_COOKIE) + "=" + options.token +
-                                                 "; Path=/; HttpOnly; SameSite=Strict"});
-            headers.push_back({"Location", "/"});
-            return send(conn, 303, "text/plain", "", headers);
-        }
-        send(conn, 200, file->type, std::string(reinterpret_cast<const char*>(file->data), file->size), headers);
-    }
-
-    void run(mg_connection* conn, const mg_request_info* request) {
-        json body;
-        if (!parse_json_body(conn, request, body)) return;
-        const json mode = body.value("mode", json("single"));
-        const json settings = body.value("settings", json::object());
-        const json holdoff = body.value("holdoff", json(1.0));
-        if (!mode.is_string() || !holdoff.is_number())
-            return send_error(conn, 400, "the body is {\"mode\": \"single\"|\"normal\"|\"auto\", \"settings\": {...}, "
-                                         "\"holdoff\": seconds}");
-        std::string message;
-        if (!device->run(mode.get<std::string>(), settings, holdoff.get<double>(), message))
-            return send_error(conn, 400, message);
-        send_json(conn, 200, device->state());
-    }
-
-    // "/api/captures/N.ext", "/api/captures/latest/measurements".
-    void capture(mg_connection* conn, const mg_request_info* request, const std::string& rest) {
-        const size_t end = rest.find_first_of("./");
-        const std::string id_text = rest.substr(0, end);
-        const std::string what = end == std::string::npos ? "" : rest.substr(end);
-        int id = -1;
-        if (id_text != "latest" && id_text != "startup") {
-            if (id_text.empty() || id_text.size() > 9 || id_text.find_first_not_of("0123456789") != std::string::npos)
-                return send_error(conn, 404, "no such capture: give its id from the state's list, latest, or startup");
-            id = std::stoi(id_text);
-        }
-        std::shared_ptr<const capture_entry> entry = id_text == "startup" ? startup_capture() : device->capture(id);
-        if (!entry)
-            return send_error(conn, 404, id < 0 ? "no capture yet" : "capture " + id_text + " is not held (the last " +
-                                                                         std::to_string(HISTORY_SIZE) + " are)");
-        if (what == "/measurements") return measurements(conn, request, *entry);
-        if (what == "/decode") return decode(conn, request, *entry);
-        output_format format;
-        // The page's view, and the decoded rows under it: pictures of .png, quicker to make.
-        const bool view = what == "/view" || what == "/rows";
-        std::shared_ptr<const decode_result> rows;
-        if (what == "/rows") {
-            int refused = 0;
-            std::string message;
-            const std::vector<std::string> stacks = query_values(request, "P");
-            if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
-            rows = decoded(*entry, stacks, query_values(request, "A"), refused, message);
-            if (!rows) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
-            if (rows->annotations.empty()) return send(conn, 204, "image/png", "");
-        }
-        if (view) format = output_format::png;
-        else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower_case(what) != what)
-            return send_error(conn, 404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view or "
-                                         "/measurements");
-        const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
-        std::vector<std::pair<std::string, std::string>> headers = {
-            {"Content-Disposition", "inline; filename=\"" + file_name + "\""}};
-        if (format == output_format::dso)
-            return send(conn, 200, format_of(format).media_type,
-                        std::string(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE), headers);
-        const std::string name = "capture " + std::to_string(entry->id);
-        std::string bytes, message;
-        int refused = 0;
-        try {
-            on_full_stack([&] {
-                if (format == output_format::png || format == output_format::svg || format == output_format::pdf)
-                    refused = picture(request, *entry, name, file_name, view, rows.get(), bytes, headers, message);
-                else
-                    refused = exported(request, *entry, name, file_name, bytes, message);
-            });
-        } catch (const CLI::ParseError& e) {
-            return send_error(conn, 400, e.what());
-        }
-        if (refused == EXIT_USAGE) return send_error(conn, 400, message);
-        if (refused != 0) return send_error(conn, refused == EXIT_WARNING ? 422 : 500, message);
-        send(conn, 200, format_of(format).media_type, bytes, headers);
-    }
-
-    int exported(const mg_request_info* request, const capture_entry& entry, const std::string& name,
-                 const std::string& file_name, std::string& bytes, std::string& message) {
-        export_options o;
-        o.file = name;
-        o.output = file_name;
-        o.channels = query_or(request, "channels", "");
-        o.range = query_or(request, "range", "");
-        const export_request r = export_request_from_options(o);
-        std::lock_guard<std::mutex> lock(record_mutex());
-        dso_structure = *entry.record;
-        output_content content;
-        if (const int refused = prepare_export(name, o, r, content, message)) return refused;
-        file_failure failure;
-        if (!write_capture_bytes(r.format, content, bytes, failure)) {
-            message = failure.what;
-            return EXIT_FILE;
-        }
-        return 0;
-    }
-
-    // quick: the page's PNG; with rows, the decoded rows alone that go under it.
-    int picture(const mg_request_info* request, const capture_entry& entry, const std::string& name,
-                const std::string& file_name, bool quick, const decode_result* rows, std::string& bytes,
-                std::vector<std::pair<std::string, std::string>>& headers, std::string& message) {
-        render_options o;
-        o.file = name;
-        o.output = file_name;
-        o.size = query_or(request, "size", "800x600");
-        o.range = query_or(request, "range", "");
-        o.mode = lower_case(query_or(request, "mode", ""));
-        o.time_axis = query_or(request, "time_axis", "0") == "1";
-        o.no_pretrigger_marker = query_or(request, "pretrigger_marker", "1") == "0";
-        o.no_trigger_level = query_or(request, "trigger_level", "1") == "0";
-        if (!o.mode.empty() && mode_from_option_name(o.mode) < 0) {
-            message = "--mode: '" + o.mode + "' is not a mode; use dual, single, logic16 or mixed";
-            return EXIT_USAGE;
-        }
-        render_settings s = render_settings_from_options(o);
-        s.zoom_while_panning = query_or(request, "zoom_while_panning", "1") != "0";
-        const std::string step = query_or(request, "step", "");
-        const struct {
-            const char* name;
-            int command;
-        } steps[] = {{"zoom_in", ZOOM_IN}, {"zoom_out", ZOOM_OUT}, {"pan_right", PAN_RIGHT}, {"pan_left", PAN_LEFT}};
-        for (const auto& candidate : steps)
-            if (step == candidate.name) s.step = candidate.command;
-        if (!step.empty() && s.step < 0) {
-            message = "step: '" + step + "' is not a step; use zoom_in, zoom_out, pan_right or pan_left";
-            return EXIT_USAGE;
-        }
-        std::lock_guard<std::mutex> lock(record_mutex());
-        dso_structure = *entry.record;
-        output_content content;
-        if (const int refused = prepare_render(name, o, s, content, message)) return refused;
-        file_failure failure;
-        const bool drawn = rows != nullptr ? render_rows_png(*rows, s.width, s.height, bytes)
-                           : quick         ? render_view_png(s.width, s.height, bytes)
-                                           : write_capture_bytes(s.format, content, bytes, failure);
-        if (!drawn) {
-            message = quick ? "the view could not be drawn" : failure.what;
-            return EXIT_FILE;
-        }
-        // Where the picture put the samples, for the page's cursors.
-        const sample_range shown = range_to_paint();
-        plot_area areas[2];
-        const int count = plot_layout(dso_structure.capture_mode, 0, 0, s.width, s.height, areas);
-        std::string layout;
-        for (int i = 0; i < count; ++i)
-            layout += (i ? ";" : "") + std::to_string(areas[i].x_left) + "," + std::to_string(areas[i].y_top) + "," +
-                      std::to_string(areas[i].x_right) + "," + std::to_string(areas[i].y_bottom);
-        headers.push_back({"X-Korvane-Range", std::to_string(shown.start) + ":" + std::to_string(shown.end)});
-        headers.push_back({"X-Korvane-Stored-Range", std::to_string(view_start) + ":" + std::to_string(view_end)});
-        headers.push_back({"X-Korvane-Areas", layout});
-        headers.push_back({"X-Korvane-Mode", mode_option_name(dso_structure.capture_mode)});
-        return 0;
-    }
-
-    void measurements(mg_connection* conn, const mg_request_info* request, const capture_entry& entry) {
-        const std::string range = query_or(request, "range", "");
-        int32_t from = 0, to = 0;
-        std::string message;
-        if (!samples_of_range(range, entry.record->capture_mode, from, to, message)) return send_error(conn, 400, message);
-        json document;
-        on_full_stack([&] {
-            std::lock_guard<std::mutex> lock(record_mutex());  // the measurements share their buffers
-            document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to);
-        });
-        document["id"] = entry.id;
-        send(conn, 200, "application/json", document.dump(2, ' ', false, json::error_handler_t::replace));
-    }
-
-    // The annotations of decode --json: ?P=STACK (more than once for more stacks), ?A=FILTER,
-    // ?range=A:B.
-    void decode(mg_connection* conn, const mg_request_info* request, const capture_entry& entry) {
-        const std::vector<std::string> stacks = query_values(request, "P");
-        const std::vector<std::string> filters = query_values(request, "A");
-        if (stacks.empty()) return send_error(conn, 400, "no decoder: give ?P=STACK, such as P=uart:rx=D0:baudrate=115200");
-        int32_t first = 0, last = 0;
-        std::string message;
-        const std::string range = query_or(request, "range", "");
-        if (!samples_of_range(range, entry.record->capture_mode, first, last, message)) return send_error(conn, 400, message);
-        // The whole capture's annotations are kept for the rows under the page's view.
-        std::shared_ptr<const decode_result> result;
-        int refused = 0;
-        if (range.empty()) {
-            result = decoded(entry, stacks, filters, refused, message);
-        } else {
-            auto part = std::make_shared<decode_result>();
-            on_full_stack([&] { refused = decode_capture(*entry.record, first, last, stacks, filters, *part, message); });
-            if (refused == 0) result = part;
-        }
-        if (!result) return send_error(conn, refused == EXIT_USAGE ? 400 : 422, message);
-        nlohmann::ordered_json document = decode_json(*result);
-        document["id"] = entry.id;
-        send(conn, 200, "application/json", document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-    }
-
-    void decoders(mg_connection* conn) {
-        nlohmann::ordered_json list;
-        on_full_stack([&] { list = decoder_list_json(); });
-        send(conn, 200, "application/json", list.dump());
-    }
-
-    void decoder(mg_connection* conn, const std::string& id) {
-        std::string text, message;
-        nlohmann::ordered_json description;
-        bool known = false;
-        on_full_stack([&] { known = decoder_description(id, text, description, message); });
-        if (!known) return send_error(conn, 404, message);
-        send(conn, 200, "application/json", description.dump());
-    }
-
-    void upload(mg_connection* conn, const mg_request_info* request) {
-        if (request->content_length >= 0 && request->content_length != static_cast<long long>(DSO_IMAGE_SIZE))
-            return send_error(conn, 400, "a .dso capture holds " + std::to_string(DSO_IMAGE_SIZE) + " bytes; this body holds " +
-                                             std::to_string(request->content_length));
-        std::string body;
-        if (read_body(conn, request, DSO_IMAGE_SIZE, body) != 0 || body.size() != DSO_IMAGE_SIZE)
-            return send_error(conn, 400, "a .dso capture holds " + std::to_string(DSO_IMAGE_SIZE) + " bytes; this body holds " +
-                                             std::to_string(body.size()) + " or more");
-        auto record = std::make_unique<dso_record>();
-        std::memcpy(record.get(), body.data(), DSO_IMAGE_SIZE);
-        const std::string name = query_or(request, "name", "upload.dso");
-        const std::string damage = header_damage(*record);
-        if (!damage.empty()) return send_error(conn, 400, name + ": not a capture this program wrote, or a damaged one: " + damage);
-        const int id = device->add_upload(*record, name);
-        send_json(conn, 201, {{"id", id}});
-    }
-
-    void io(mg_connection* conn, const mg_request_info* request) {
-        io_options o;
-        const bool post = std::strcmp(request->request_method, "POST") == 0;
-        if (post) {
-            json body;
-            if (!parse_json_body(conn, request, body)) return;
-            int actions = 0;
-            for (const auto& item : body.items()) {
-                const json& v = item.value();
-                const std::string key = item.key();
-                std::string text = v.is_string() ? v.get<std::string>() : v.is_number_unsigned() ? std::to_string(v.get<unsigned>()) : "";
-                if (key == "reset_read") {
-                    if (!v.is_boolean()) return send_error(conn, 400, "reset_read takes true or false");
-                    o.reset_read = v.get<bool>();
-                    actions += o.reset_read;
-                    continue;
-                }
-                if (!v.is_string() && !v.is_number_unsigned())
-                    return send_error(conn, 400, "--" + key + ": takes a hexadecimal value as a text");
-                if (text.empty()) return send_error(conn, 400, "--" + key + ": takes a value, and an empty one is none");
-                if (key == "data") o.data = text, ++actions;
-                else if (key == "control") o.control = text, ++actions;
-                else if (key == "register") o.reg = text, ++actions;
-                else if (key == "value") o.value = text;
-                else if (key == "icr") o.icr = text, ++actions;
-                else return send_error(conn, 400, "'" + key + "' is not a field; use data, control, register with value, icr or reset_read");
-            }
-            if (actions > 1) return send_error(conn, 400, "one change at a time: data, control, register, icr or reset_read");
-            if (o.reg.empty() != o.value.empty()) return send_error(conn, 400, "--register and --value go together");
-        }
-        io_action action;
-        try {
-            action = io_action_from_options(o);
-        } catch (const CLI::ParseError& e) {
-            return send_error(conn, 400, e.what());
-        }
-        if (!device->try_hold_port()) return send_error(conn, 409, "a capture runs: the port is the capture's until it is stopped");
-        perform_io_action(action);
-        char data[8], status[8], control[8];
-        std::snprintf(data, sizeof data, "0x%x", read_data());
-        std::snprintf(status, sizeof status, "0x%x", read_status());
-        std::snprintf(control, sizeof control, "0x%x", read_control());
-        device->release_port();
-        send_json(conn, 200, {{"data", data}, {"status", status}, {"control", control}});
-    }
-
-    // Every request comes here first.
-    int handle(mg_connection* conn) {
-        const mg_request_info* request = mg_get_request_info(conn);
-        if (!allowed(conn, request)) return 1;
-        const char* upgrade = mg_get_header(conn, "Upgrade");
-        const std::string path = request->local_uri != nullptr ? request->local_uri : "";
-        if (upgrade != nullptr && lower_case(upgrade) == "websocket") {
-            if (path == "/api/live") return 0;  // to the WebSocket handler
-            send_error(conn, 404, "the WebSocket is /api/live");
-            return 1;
-        }
-        const std::string method = request->request_method;
-        const bool get = method == "GET" || method == "HEAD";
-        const bool post = method == "POST";
-        const auto refuse_method = [&] { send_error(conn, 405, method + " is not taken here"); };
-        try {
-            if (path == "/" || path == "/index.html") get ? page(conn, request, "index.html") : refuse_method();
-            else if (path.rfind("/page/", 0) == 0) get ? page(conn, request, path.substr(6)) : refuse_method();
-            else if (path == "/api/state") get ? send_json(conn, 200, device->state()) : refuse_method();
-            else if (path == "/api/run") post ? run(conn, request) : refuse_method();
-            else if (path == "/api/stop") {
-                if (!post) refuse_method();
-                else {
-                    device->stop();
-                    send_json(conn, 200, device->state());
-                }
-            } else if (path == "/api/captures") post ? upload(conn, request) : refuse_method();
-            else if (path.rfind("/api/captures/", 0) == 0) get ? capture(conn, request, path.substr(14)) : refuse_method();
-            else if (path == "/api/io") (get || post) ? io(conn, request) : refuse_method();
-            else if (path == "/api/decoders") get ? decoders(conn) : refuse_method();
-            else if (path.rfind("/api/decoders/", 0) == 0) get ? decoder(conn, path.substr(14)) : refuse_method();
-            else send_error(conn, 404, "no such page or API path");
-        } catch (const std::exception& e) {
-            send_error(conn, 500, std::string("internal error: ") + e.what());
-        }
-        return 1;
-    }
-
-    // ---- WebSocket ----
-
-    void start_client(mg_connection* conn) {
-        std::lock_guard<std::mutex> lock(clients_mutex);
-        clients.emplace_back();
-        client& c = clients.back();
-        c.conn = conn;
-        mg_set_user_connection_data(conn, &c);
-        c.sender = std::thread([this, &c] {
-            // The newest state wins: a slow page skips the states it had no time for. A page
-            // gets at most about 30 states a second, but hears of a new capture at once.
-            using clock = std::chrono::steady_clock;
-            uint64_t sent = 0;
-            int64_t ready_ms = 0;
-            int latest = device->latest(ready_ms);
-            bool first = true;
-            clock::time_point next_state = clock::now();
-            const auto tell_capture = [&] {
-                const int newest = device->latest(ready_ms);
-                if (newest == latest) return true;
-                latest = newest;
-                const std::string text = json({{"type", "capture"}, {"id", newest}, {"ready_ms", ready_ms}}).dump();
-                return mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) > 0;
-            };
-            while (!c.closed.load()) {
-                const uint64_t now = device->wait_for_change(sent, 1000);
-                if (c.closed.load()) break;
-                if (now == sent && !first) continue;
-                first = false;
-                if (!tell_capture()) break;
-                bool open = true;
-                while (open && clock::now() < next_state && !c.closed.load()) {
-                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_state - clock::now());
-                    device->wait_for_change(device->version(), static_cast<int>(left.count()) + 1);
-                    open = tell_capture();
-                }
-                if (!open) break;
-                const std::shared_ptr<const std::string> text = device->state_message(sent);
-                if (mg_websocket_write(c.conn, MG_WEBSOCKET_OPCODE_TEXT, text->data(), text->size()) <= 0) break;
-                next_state = clock::now() + std::chrono::milliseconds(33);
-            }
-        });
-    }
-
-    void end_client(const mg_connection* conn) {
-        client* c = static_cast<client*>(mg_get_user_connection_data(conn));
-        if (c == nullptr) return;
-        c->closed.store(true);
-        if (c->sender.joinable()) c->sender.join();
-        std::lock_guard<std::mutex> lock(clients_mutex);
-        clients.remove_if([c](const client& x) { return &x == c; });
+    void accept();
+    void broadcast();
+    void remember(const std::shared_ptr<closable>& connection) {
+        std::lock_guard<std::mutex> lock(counts_mutex);
+        open.remove_if([](const std::weak_ptr<closable>& c) { return c.expired(); });
+        open.push_back(connection);
     }
 };
 
 namespace {
 
-int begin_request(mg_connection* conn) {
-    auto* self = static_cast<http_server::impl*>(mg_get_user_data(mg_get_context(conn)));
-    return self->handle(conn);
-}
+// A connection's place in the counts, given back when the connection ends.
+class connection_slot {
+public:
+    connection_slot(http_server::impl& server, net::ip::address address) : server_(&server), address_(address) {}
+    connection_slot(connection_slot&& other) noexcept : server_(other.server_), address_(other.address_), page_(other.page_) {
+        other.server_ = nullptr;
+    }
+    connection_slot& operator=(connection_slot&&) = delete;
+    ~connection_slot() {
+        if (server_ == nullptr) return;
+        std::lock_guard<std::mutex> lock(server_->counts_mutex);
+        if (--server_->per_address[address_] == 0) server_->per_address.erase(address_);
+        --server_->connections;
+        if (page_) --server_->pages;
+    }
+    // Counts the connection as a page; false when the pages are at their bound.
+    bool become_page() {
+        std::lock_guard<std::mutex> lock(server_->counts_mutex);
+        if (server_->pages >= server_->options.max_pages) return false;
+        ++server_->pages;
+        page_ = true;
+        return true;
+    }
 
-int socket_connect(const mg_connection*, void*) { return 0; }
-void socket_ready(mg_connection* conn, void* data) { static_cast<http_server::impl*>(data)->start_client(conn); }
-int socket_data(mg_connection*, int, char*, size_t, void*) { return 1; }  // the page sends nothing we need
-void socket_close(const mg_connection* conn, void* data) { static_cast<http_server::impl*>(data)->end_client(conn); }
-
-int quiet_log(const mg_connection*, const char*) { return 1; }
+private:
+    http_server::impl* server_;
+    net::ip::address address_;
+    bool page_ = false;
+};
 
 }  // namespace
+
+// A page's WebSocket: the state pushed to it, the newest state winning when the page reads
+// slowly; a new capture told at once.
+struct live_session : closable, std::enable_shared_from_this<live_session> {
+    http_server::impl& server;
+    websocket::stream<beast::tcp_stream> socket;
+    connection_slot slot;
+    beast::flat_buffer incoming;
+    std::string outgoing;
+    std::shared_ptr<const std::string> state_text;  // kept while it is written
+    bool writing = false;
+    bool closed = false;
+    std::string refusal;  // not empty: the page is told why it is refused, and the socket closed
+    uint64_t sent_version = 0;
+    int sent_latest = 0;
+    clock_type::time_point next_state = clock_type::now();
+    net::steady_timer pace;
+    bool pacing = false;
+
+    live_session(http_server::impl& s, beast::tcp_stream&& stream, connection_slot&& counted)
+        : server(s), socket(std::move(stream)), slot(std::move(counted)), pace(socket.get_executor()) {}
+
+    void start(http::request<http::string_body> request) {
+        beast::get_lowest_layer(socket).expires_never();
+        websocket::stream_base::timeout timeouts{};
+        timeouts.handshake_timeout = std::chrono::seconds(10);
+        timeouts.idle_timeout = std::chrono::seconds(30);  // a ping at half of it keeps a quiet page
+        timeouts.keep_alive_pings = true;
+        socket.set_option(timeouts);
+        socket.read_message_max(PAGE_MESSAGE_LIMIT);
+        if (!slot.become_page())
+            refusal = "This instrument already has " + std::to_string(server.options.max_pages) +
+                      " pages watching it, as many as it takes: close one of them, or start korvane-cli serve "
+                      "with --max-pages N for more.";
+        socket.async_accept(request, [self = shared_from_this()](error_code ec) { self->accepted(ec); });
+    }
+
+    void accepted(error_code ec) {
+        if (ec) return;
+        if (!refusal.empty()) {
+            outgoing = nlohmann::json({{"type", "refused"}, {"error", refusal}}).dump();
+            socket.async_write(net::buffer(outgoing), [self = shared_from_this()](error_code, size_t) {
+                self->socket.async_close(websocket::close_reason(websocket::close_code::try_again_later, "too many pages"),
+                                         [self](error_code) {});
+            });
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(server.counts_mutex);
+            server.watchers.remove_if([](const std::weak_ptr<live_session>& w) { return w.expired(); });
+            server.watchers.push_back(shared_from_this());
+        }
+        int64_t ready_ms = 0;
+        sent_latest = server.device->latest(ready_ms);
+        read();
+        notify();
+    }
+
+    // The page sends nothing the server needs; reading keeps the pings and the close going.
+    void read() {
+        socket.async_read(incoming, [self = shared_from_this()](error_code ec, size_t) {
+            if (ec) return self->end();
+            self->incoming.clear();
+            self->read();
+        });
+    }
+
+    // Something changed: send what the page has not had, when the last message has gone.
+    void notify() {
+        if (writing || closed) return;
+        int64_t ready_ms = 0;
+        const int latest = server.device->latest(ready_ms);
+        if (latest != sent_latest) {
+            sent_latest = latest;
+            outgoing = nlohmann::json({{"type", "capture"}, {"id", latest}, {"ready_ms", ready_ms}}).dump();
+            return write(net::buffer(outgoing));
+        }
+        if (server.device->version() == sent_version) return;
+        const auto now = clock_type::now();
+        if (now < next_state) {
+            if (!pacing) {
+                pacing = true;
+                pace.expires_at(next_state);
+                pace.async_wait([self = shared_from_this()](error_code ec) {
+                    self->pacing = false;
+                    if (!ec) self->notify();
+                });
+            }
+            return;
+        }
+        state_text = server.device->state_message(sent_version);
+        next_state = now + STATE_PACE;
+        write(net::buffer(*state_text));
+    }
+
+    void write(net::const_buffer text) {
+        writing = true;
+        socket.text(true);
+        socket.async_write(text, [self = shared_from_this()](error_code ec, size_t) {
+            self->writing = false;
+            if (ec) return self->end();
+            self->notify();
+        });
+    }
+
+    void end() {
+        closed = true;
+        pace.cancel();
+    }
+
+    void close_from_server() override {
+        net::post(socket.get_executor(), [self = shared_from_this()] {
+            self->end();
+            error_code ignored;
+            beast::get_lowest_layer(self->socket).socket().shutdown(tcp::socket::shutdown_both, ignored);
+            beast::get_lowest_layer(self->socket).close();
+        });
+    }
+};
+
+namespace {
+
+// One HTTP connection: requests one after another, each refused as soon as its headers
+// show a reason, its body read only when it is to be used.
+class http_session : public closable, public std::enable_shared_from_this<http_session> {
+public:
+    http_session(http_server::impl& server, tcp::socket&& socket, connection_slot&& slot)
+        : server_(server), stream_(std::move(socket)), slot_(std::move(slot)) {}
+
+    void start() {
+        net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->wait_for_request(); });
+    }
+
+    void close_from_server() override {
+        net::post(stream_.get_executor(), [self = shared_from_this()] {
+            self->closing_ = true;
+            error_code ignored;
+            self->stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+            self->stream_.close();
+        });
+    }
+
+private:
+    std::chrono::milliseconds request_time() const {
+        return std::chrono::milliseconds(static_cast<long long>(server_.options.request_seconds * 1000));
+    }
+
+    // An idle connection waits for its next request as long as a request may take to arrive.
+    void wait_for_request() {
+        if (closing_) return;
+        if (buffer_.size() > 0) return read_header();
+        stream_.expires_after(request_time());
+        stream_.async_read_some(buffer_.prepare(HEADER_LIMIT), [self = shared_from_this()](error_code ec, size_t n) {
+            if (ec) return self->close();
+            self->buffer_.commit(n);
+            self->read_header();
+        });
+    }
+
+    // From its first byte, the whole request (headers and body) must arrive within the bound.
+    void read_header() {
+        parser_.emplace();
+        parser_->header_limit(HEADER_LIMIT);
+        // The largest body of any path, checked while the headers are read (a Content-Length
+        // beyond it ends the request at once); each path's own bound is set once it is known.
+        parser_->body_limit(std::max<size_t>(DSO_IMAGE_SIZE, MAX_JSON_BODY));
+        stream_.expires_after(request_time());
+        http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](error_code ec, size_t) {
+            self->headers_read(ec);
+        });
+    }
+
+    void headers_read(error_code ec) {
+        if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
+            ec == net::error::connection_reset || ec == net::error::operation_aborted)
+            return close();
+        if (ec == http::error::body_limit)
+            return refuse(error_reply(413, "no request of this API brings a body of that size"));
+        if (ec == http::error::header_limit)
+            return refuse(error_reply(431, "the request's line and headers take more than 8 KB"));
+        if (ec) return refuse(error_reply(400, "the request is not well-formed HTTP: " + ec.message()));
+
+        const auto& head = parser_->get();
+        request_ = api_request();
+        request_.method = std::string(head.method_string());
+        const std::string target(head.target());
+        if (target.empty() || target[0] != '/') return refuse(error_reply(400, "the request's target is not a path"));
+        const size_t question = target.find('?');
+        request_.path = target.substr(0, question);
+        if (question != std::string::npos) request_.query = parse_query(target.substr(question + 1));
+        head_ = head.method() == http::verb::head;
+        keep_alive_ = head.keep_alive();
+
+        const auto header = [&](http::field name) -> std::optional<std::string> {
+            const auto found = head.find(name);
+            if (found == head.end()) return std::nullopt;
+            return std::string(found->value());
+        };
+        const auto host = header(http::field::host), origin = header(http::field::origin),
+                   cookies = header(http::field::cookie);
+        const auto token = [&]() -> std::optional<std::string> {
+            const auto found = head.find("X-Korvane-Token");
+            if (found == head.end()) return std::nullopt;
+            return std::string(found->value());
+        }();
+        const bool socket = websocket::is_upgrade(head);
+        api_reply refusal;
+        if (!server_.routes->allowed(request_, host ? host->c_str() : nullptr, origin ? origin->c_str() : nullptr,
+                                     token ? token->c_str() : nullptr, cookies ? cookies->c_str() : nullptr, socket,
+                                     refusal))
+            return refuse(refusal);
+        // Another site's page may make a browser send a GET without an Origin; the browser
+        // says where it comes from in Sec-Fetch-Site, and the API is for this page and for
+        // programs (which send none).
+        const auto fetch_site = head.find("Sec-Fetch-Site");
+        if (fetch_site != head.end() && request_.path.rfind("/api/", 0) == 0 && fetch_site->value() != "same-origin" &&
+            fetch_site->value() != "none")
+            return refuse(error_reply(403, "a request from another site's page is refused"));
+        if (socket) {
+            if (request_.path != "/api/live") return refuse(error_reply(404, "the WebSocket is /api/live"));
+            auto page = std::make_shared<live_session>(server_, std::move(stream_), std::move(slot_));
+            server_.remember(page);
+            page->start(parser_->release());
+            return;
+        }
+
+        plan_ = server_.routes->plan(request_);
+        if (plan_.refused) return refuse(plan_.refusal);
+        const bool has_body = head.chunked() || (head.has_content_length() && parser_->content_length().value_or(0) > 0);
+        if (!has_body) return work();
+        if (plan_.upload) {
+            if (server_.uploads.fetch_add(1) >= MAX_UPLOADS_AT_ONCE) {
+                server_.uploads.fetch_sub(1);
+                api_reply busy = error_reply(503, "the server is receiving " + std::to_string(MAX_UPLOADS_AT_ONCE) +
+                                                      " captures already; send it again in a moment");
+                busy.headers.push_back({"Retry-After", "2"});
+                return refuse(busy);
+            }
+            uploading_ = true;
+        }
+        const auto length = parser_->content_length();
+        if (length && *length > plan_.body_limit)
+            return refuse(error_reply(413, "this request's body may hold at most " + std::to_string(plan_.body_limit) +
+                                               " bytes; it says it holds " + std::to_string(*length)));
+        parser_->body_limit(plan_.body_limit);
+        const auto expect = head.find(http::field::expect);
+        if (expect != head.end() && beast::iequals(expect->value(), "100-continue")) {
+            auto go_on = std::make_shared<http::response<http::empty_body>>(http::status::continue_, head.version());
+            return http::async_write(stream_, *go_on, [self = shared_from_this(), go_on](error_code ec, size_t) {
+                if (ec) return self->close();
+                self->read_body();
+            });
+        }
+        read_body();
+    }
+
+    void read_body() {
+        http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](error_code ec, size_t) {
+            if (ec == beast::error::timeout || ec == net::error::eof || ec == http::error::end_of_stream ||
+                ec == http::error::partial_message || ec == net::error::connection_reset)
+                return self->close();
+            if (ec == http::error::body_limit)
+                return self->refuse(error_reply(413, "this request's body may hold at most " +
+                                                         std::to_string(self->plan_.body_limit) + " bytes"));
+            if (ec) return self->refuse(error_reply(400, "the request's body is not well-formed: " + ec.message()));
+            self->request_.body = std::move(self->parser_->get().body());
+            self->work();
+        });
+    }
+
+    // The answer, at once or from the threads of slow work; a full queue is refused with 503.
+    void work() {
+        stream_.expires_never();
+        if (plan_.place == work_place::now) return respond(server_.routes->answer(request_));
+        work_pool& pool = plan_.place == work_place::decoder ? *server_.decodes : *server_.pictures;
+        auto gone = std::make_shared<std::atomic<bool>>(false);
+        gone_ = gone;
+        auto self = shared_from_this();
+        work_pool::job job{[self] {
+                               api_reply reply = self->server_.routes->answer(self->request_);
+                               net::post(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
+                                   self->stop_watching();
+                                   self->respond(std::move(reply));
+                               });
+                           },
+                           gone};
+        if (!pool.submit(std::move(job))) {
+            api_reply busy = error_reply(503, plan_.place == work_place::decoder
+                                                  ? "the decoders have " + std::to_string(server_.options.decode_queue) +
+                                                        " requests waiting already; ask again in a moment"
+                                                  : "the server has " + std::to_string(server_.options.picture_queue) +
+                                                        " pictures to draw already; ask again in a moment");
+            busy.headers.push_back({"Retry-After", plan_.place == work_place::decoder ? "5" : "1"});
+            return refuse(busy);
+        }
+        watch_for_leaving();
+    }
+
+    // While the work waits, a client that goes away (the end of its stream) marks it gone.
+    void watch_for_leaving() {
+        watching_ = true;
+        stream_.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](error_code ec) {
+            if (ec || !self->watching_) return;
+            char byte;
+            const ssize_t n = ::recv(self->stream_.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                if (auto gone = self->gone_.lock()) gone->store(true);
+            }
+            // Bytes of a next request: the client is there, and they wait in the socket.
+        });
+    }
+
+    void stop_watching() {
+        if (!watching_) return;
+        watching_ = false;
+        error_code ignored;
+        stream_.socket().cancel(ignored);
+    }
+
+    void respond(api_reply reply, bool close_after = false) {
+        if (uploading_) {
+            uploading_ = false;
+            server_.uploads.fetch_sub(1);
+        }
+        auto response = std::make_shared<http::response<http::string_body>>();
+        response->version(11);
+        response->result(static_cast<unsigned>(reply.status));
+        response->set(http::field::content_type, reply.type);
+        response->set(http::field::cache_control, "no-store");
+        response->set("X-Content-Type-Options", "nosniff");
+        response->set("Referrer-Policy", "no-referrer");
+        for (const auto& h : reply.headers) response->insert(h.first, h.second);
+        const bool keep = keep_alive_ && !close_after && !closing_;
+        response->keep_alive(keep);
+        // HEAD: the headers GET would have, the length included, and no body.
+        response->content_length(reply.body.size());
+        if (!head_) response->body() = std::move(reply.body);
+        const auto bytes = static_cast<double>(response->body().size());
+        stream_.expires_after(request_time() + std::chrono::milliseconds(static_cast<long long>(bytes / SLOWEST_READER * 1000)));
+        http::async_write(stream_, *response, [self = shared_from_this(), response, keep](error_code ec, size_t) {
+            if (ec || !keep) return self->close();
+            self->wait_for_request();
+        });
+    }
+
+    // Answers and closes, reading no more of the request.
+    void refuse(api_reply reply) { respond(std::move(reply), true); }
+
+    // Ends the connection after its last answer: what the client still sends is read for a
+    // moment and dropped, so that the answer is not lost to a reset.
+    void close() {
+        if (closed_) return;
+        closed_ = true;
+        error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(LINGER);
+        drain();
+    }
+
+    void drain() {
+        stream_.async_read_some(net::buffer(discard_), [self = shared_from_this()](error_code ec, size_t n) {
+            self->drained_ += n;
+            if (ec || self->drained_ > 64 * 1024) return self->stream_.close();
+            self->drain();
+        });
+    }
+
+    http_server::impl& server_;
+    beast::tcp_stream stream_;
+    connection_slot slot_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    api_request request_;
+    request_plan plan_;
+    bool head_ = false;
+    bool keep_alive_ = false;
+    bool uploading_ = false;
+    bool watching_ = false;
+    bool closing_ = false;
+    bool closed_ = false;
+    std::weak_ptr<std::atomic<bool>> gone_;
+    char discard_[4096];
+    size_t drained_ = 0;
+};
+
+}  // namespace
+
+void http_server::impl::accept() {
+    acceptor.async_accept(net::make_strand(io), [this](error_code ec, tcp::socket socket) {
+        if (stopping.load() || !acceptor.is_open()) return;
+        if (ec) {
+            // Out of descriptors, say: try again shortly rather than at once.
+            auto later = std::make_shared<net::steady_timer>(io, std::chrono::milliseconds(100));
+            later->async_wait([this, later](error_code) { accept(); });
+            return;
+        }
+        error_code peer_error;
+        const tcp::endpoint peer = socket.remote_endpoint(peer_error);
+        std::string refusal;
+        if (!peer_error) {
+            std::lock_guard<std::mutex> lock(counts_mutex);
+            if (connections >= options.max_connections)
+                refusal = "the server has " + std::to_string(options.max_connections) + " connections open, as many as it takes";
+            else if (per_address[peer.address()] >= options.max_per_address)
+                refusal = "this address has " + std::to_string(options.max_per_address) +
+                          " connections open to the server, as many as one address may";
+            else {
+                ++connections;
+                ++per_address[peer.address()];
+            }
+        }
+        if (peer_error) {
+            // The connection is gone already.
+        } else if (!refusal.empty()) {
+            const std::string body = refusal_body(refusal);
+            char text[512];
+            const int n = std::snprintf(text, sizeof text, TOO_MANY, body.size(), body.c_str());
+            error_code ignored;
+            socket.non_blocking(true, ignored);
+            if (n > 0 && static_cast<size_t>(n) < sizeof text) ::send(socket.native_handle(), text, static_cast<size_t>(n), MSG_DONTWAIT | MSG_NOSIGNAL);
+            socket.shutdown(tcp::socket::shutdown_both, ignored);
+            socket.close(ignored);
+        } else {
+            error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);  // a response's header and body go out at once
+            auto session = std::make_shared<http_session>(*this, std::move(socket), connection_slot(*this, peer.address()));
+            remember(session);
+            session->start();
+        }
+        accept();
+    });
+}
+
+// Tells every page of a change of the instrument, from a thread of its own.
+void http_server::impl::broadcast() {
+    uint64_t seen = device->version();
+    while (!stopping.load()) {
+        const uint64_t now = device->wait_for_change(seen, 250);
+        if (now == seen) continue;
+        seen = now;
+        std::vector<std::shared_ptr<live_session>> pages;
+        {
+            std::lock_guard<std::mutex> lock(counts_mutex);
+            for (auto w = watchers.begin(); w != watchers.end();) {
+                if (auto page = w->lock()) {
+                    pages.push_back(page);
+                    ++w;
+                } else {
+                    w = watchers.erase(w);
+                }
+            }
+        }
+        for (const auto& page : pages) net::post(page->socket.get_executor(), [page] { page->notify(); });
+    }
+}
 
 http_server::http_server() : impl_(std::make_unique<impl>()) {}
 http_server::~http_server() { stop(); }
 
 bool http_server::start(instrument& device, const server_options& options, std::string& message) {
-    impl_->device = &device;
-    impl_->options = options;
-    impl_->allow_hosts();
-    mg_init_library(MG_FEATURES_WEBSOCKET);
-    const std::string ports = options.host + ":" + std::to_string(options.port);
-    const char* settings[] = {"listening_ports", ports.c_str(),
-                              "num_threads", "24",
-                              "enable_keep_alive", "yes",
-                              "tcp_nodelay", "1",  // a response's header and body go out at once
-                              "request_timeout_ms", "30000",
-                              "websocket_timeout_ms", "30000",
-                              "enable_websocket_ping_pong", "yes",
-                              nullptr};
-    mg_callbacks callbacks{};
-    callbacks.begin_request = begin_request;
-    callbacks.log_message = quiet_log;
-    mg_init_data init{};
-    init.callbacks = &callbacks;
-    init.user_data = impl_.get();
-    init.configuration_options = settings;
-    mg_error_data error{};
-    unsigned error_code = 0;
-    char error_text[256] = "";
-    error.code = &error_code;
-    error.text = error_text;
-    error.text_buffer_size = sizeof error_text;
-    impl_->context = mg_start2(&init, &error);
-    if (impl_->context == nullptr) {
-        message = "cannot listen on " + ports + ": " + (error_text[0] ? error_text : "the address is taken or not this machine's");
+    impl& s = *impl_;
+    s.device = &device;
+    s.options = options;
+    s.routes = std::make_unique<api>(device, options);
+    error_code ec;
+    const net::ip::address address = net::ip::make_address(options.host, ec);
+    const tcp::endpoint endpoint(address, static_cast<unsigned short>(options.port));
+    if (!ec) s.acceptor.open(endpoint.protocol(), ec);
+    if (!ec) s.acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) s.acceptor.bind(endpoint, ec);
+    if (!ec) s.acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+        message = "cannot listen on " + options.host + ":" + std::to_string(options.port) + ": " + ec.message();
+        error_code ignored;
+        s.acceptor.close(ignored);
         return false;
     }
-    mg_set_websocket_handler(impl_->context, "/api/live", socket_connect, socket_ready, socket_data, socket_close,
-                             impl_.get());
+    const size_t cores = std::max(2u, std::thread::hardware_concurrency());
+    s.pictures = std::make_unique<work_pool>(cores, options.picture_queue);
+    // The decoder library is entered by one decoding at a time; its first job loads every
+    // decoder, so that no request loads code later.
+    s.decodes = std::make_unique<work_pool>(1, options.decode_queue + 1);
+    s.decodes->submit({[&s] { s.routes->preload_decoders(); }, nullptr});
+    s.keep_running.emplace(s.io.get_executor());
+    s.accept();
+    for (int i = 0; i < 2; ++i) s.threads.emplace_back([&s] { s.io.run(); });
+    s.broadcaster = std::thread([&s] { s.broadcast(); });
     return true;
 }
 
-int http_server::port() const {
-    if (impl_->context == nullptr) return 0;
-    mg_server_port ports[4];
-    const int n = mg_get_server_ports(impl_->context, 4, ports);
-    return n > 0 ? ports[0].port : 0;
-}
+int http_server::port() const { return impl_->acceptor.is_open() ? impl_->acceptor.local_endpoint().port() : 0; }
 
 void http_server::stop() {
-    if (impl_->context == nullptr) return;
-    mg_stop(impl_->context);  // closes the WebSockets, whose senders end
-    impl_->context = nullptr;
+    impl& s = *impl_;
+    if (s.threads.empty()) return;
+    s.stopping.store(true);
+    if (s.broadcaster.joinable()) s.broadcaster.join();
+    s.pictures->stop();
+    s.decodes->stop();
+    net::post(s.io, [&s] {
+        error_code ignored;
+        s.acceptor.close(ignored);
+        std::lock_guard<std::mutex> lock(s.counts_mutex);
+        for (const auto& c : s.open)
+            if (auto connection = c.lock()) connection->close_from_server();
+    });
+    s.keep_running.reset();
+    // The connections end within their linger; past a bound the loop is stopped.
+    const auto deadline = clock_type::now() + std::chrono::seconds(3);
+    while (!s.io.stopped() && clock_type::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    s.io.stop();
+    for (std::thread& t : s.threads) t.join();
+    s.threads.clear();
 }

@@ -1,19 +1,20 @@
-// The HTTP side of korvane-cli serve, on civetweb: the page's built-in files, the API, and
-// the WebSocket that pushes the state to every open page. Every request passes the same
-// checks first: the Host header (against DNS rebinding), the Origin of anything that changes
-// state or opens the WebSocket (against cross-site requests), and, on an address other than
-// the loopback one, the access token.
+// The HTTP side of korvane-cli serve: the page's built-in files, the API, and the WebSocket
+// that pushes the state to every open page, on Boost.Beast over Asio. It is event-driven: a
+// connection that is idle, slow or watching costs a socket and a small buffer, never a thread,
+// so that no number of them keeps the others from an answer. Every request passes the same
+// checks first (server/api.h), with its headers alone: the Host header (against DNS
+// rebinding), the Origin of anything that changes state or opens the WebSocket (against
+// cross-site requests), and, on an address other than the loopback one, the access token.
+// A refused request is answered and its connection closed without its body being read.
+// Bounds: connections from one address and in all, pages watching, the time a request may
+// take to arrive, the bytes of its headers and body, and the queues of slow work.
 #pragma once
 #include <memory>
 #include <string>
 
-class instrument;
+#include "server/server_options.h"
 
-struct server_options {
-    std::string host = "127.0.0.1";  // the address to listen on (IPv4)
-    int port = 8080;                 // 0: any free port
-    std::string token;               // empty: no token asked for (the loopback address)
-};
+class instrument;
 
 class http_server {
 public:

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <dirent.h>
 
 #include "app/error_handler.h"
 #include "cli/capture_command.h"
@@ -96,22 +95,6 @@ bool parse_settings(const json& settings, run_settings& header, json& normal, st
 json default_settings() {
     return {{"mode", "dual"},   {"rate", "50MHz"},  {"trigger", "external"}, {"level", 0},
             {"pattern", "0"},   {"edge", "rising"}, {"pretrigger", 0}};
-}
-
-// The number after the highest "korvane-NNNNNN.dso" of a folder, so that no capture of an
-// earlier session is written over.
-int next_save_number(const std::string& folder) {
-    int highest = 0;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d)) {
-            int n = 0;
-            char end[8] = "";
-            if (std::sscanf(e->d_name, "korvane-%d.ds%1s", &n, end) == 2 && std::strcmp(end, "o") == 0 && n > highest)
-                highest = n;
-        }
-        closedir(d);
-    }
-    return highest + 1;
 }
 
 // A history entry holding a copy of the record, ready now.
@@ -204,18 +187,14 @@ struct instrument::observer final : run_observer {
     }
     void captured(const dso_record& record, bool triggered) override {
         auto entry = new_entry(record, triggered, "capture");
-        if (!owner.save_dir_.empty()) {
-            char name[40];
-            std::snprintf(name, sizeof name, "korvane-%06d.dso", owner.save_number_++);
-            const std::string path = owner.save_dir_ + "/" + name;
-            output_request request{path, output_format::dso, {}};
-            output_content content;
-            file_failure failure;
-            if (plan_output(path, request.plan, failure) && write_capture_output(request, content, failure)) {
-                entry->name = path;
-            } else {
-                print_report_line(failure.code, "save_dso_structure", failure.what);
-                owner.set_error({failure.code, 5, "", "save_dso_structure", failure.what});
+        if (owner.folder_ != nullptr) {
+            int code = 0;
+            std::string message, skipped;
+            entry->name = owner.folder_->save(record, code, message, skipped);
+            if (!skipped.empty()) print_message("save folder: %s", skipped.c_str());
+            if (entry->name.empty()) {
+                print_report_line(code, "save_dso_structure", message);
+                owner.set_error({code, 5, "", "save_dso_structure", message});
             }
         }
         std::lock_guard<std::mutex> lock(owner.state_mutex_);
@@ -241,9 +220,8 @@ struct instrument::observer final : run_observer {
     }
 };
 
-instrument::instrument(std::string port_name, std::string save_dir)
-    : port_name_(std::move(port_name)), save_dir_(std::move(save_dir)), settings_(default_settings()) {
-    if (!save_dir_.empty()) save_number_ = next_save_number(save_dir_);
+instrument::instrument(std::string port_name, std::string save_dir, save_folder* folder)
+    : port_name_(std::move(port_name)), save_dir_(std::move(save_dir)), folder_(folder), settings_(default_settings()) {
     runner_ = std::thread([this] { runner(); });
 }
 

@@ -14,6 +14,7 @@
 
 #include "capture/dso_structure.h"
 #include "hardware/run_loop.h"
+#include "server/save_folder.h"
 
 constexpr size_t HISTORY_SIZE = 32;
 
@@ -42,8 +43,9 @@ struct instrument_error {
 
 class instrument {
 public:
-    // The port must be open already; save_dir is empty or a folder to write every capture to.
-    instrument(std::string port_name, std::string save_dir);
+    // The port must be open already; save_dir is empty or a folder to write every capture to,
+    // opened already.
+    instrument(std::string port_name, std::string save_dir, save_folder* folder);
     ~instrument();
     instrument(const instrument&) = delete;
     instrument& operator=(const instrument&) = delete;
@@ -90,7 +92,7 @@ private:
 
     std::string port_name_;
     std::string save_dir_;
-    int save_number_ = 0;
+    save_folder* folder_;
 
     mutable std::mutex state_mutex_;
     mutable std::condition_variable state_changed_;

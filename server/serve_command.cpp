@@ -9,15 +9,20 @@
 #include <time.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/error_handler.h"
 #include "app/error_presentation.h"
 #include "cli/cli_common.h"
+#include "cli/protocol_decode.h"
+#include "server/decode_shim.h"
 #include "hardware/port.h"
 #include "server/http_server.h"
 #include "server/instrument.h"
+#include "server/request_text.h"
+#include "server/save_folder.h"
 
 namespace {
 
@@ -58,6 +63,47 @@ std::string random_token() {
     return text;
 }
 
+// The token of --token file: its first line, without the white space and line end that
+// editors leave; empty with the message for a token that cannot be used.
+std::string token_from_file(const std::string& path, std::string& message, int& status) {
+    std::ifstream in(path);
+    std::string token;
+    if (!in || !std::getline(in, token)) {
+        message = path + ": " + (in.eof() ? std::string("the file is empty") : std::strerror(errno));
+        status = in.eof() ? EXIT_USAGE : EXIT_FILE;
+        return "";
+    }
+    token.erase(token.find_last_not_of(" \t\r\n\v\f") + 1);
+    status = EXIT_USAGE;
+    if (!url_safe(token)) {
+        message = "--token-file: the token in " + path + " holds characters other than letters, digits, '-', '.', "
+                  "'_' and '~', which do not pass through an address or a cookie unchanged";
+        return "";
+    }
+    if (token.size() < 16) {
+        message = "--token-file: the token in " + path + " is shorter than 16 characters";
+        return "";
+    }
+    status = 0;
+    return token;
+}
+
+// Every connection takes a descriptor: the soft limit goes up to the hard one, so that the
+// connection bounds, not the descriptors, decide.
+void raise_descriptor_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+size_t descriptors_available() {
+    rlimit limit{};
+    return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? static_cast<size_t>(limit.rlim_cur)
+                                                                                    : 1 << 20;
+}
+
 }  // namespace
 
 CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
@@ -87,6 +133,23 @@ CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
     c->add_option("--token-file", o.token_file, "Read the access token from the first line of this file instead of "
                                                 "making a new one at every start")
         ->type_name("FILE");
+    c->add_option("--max-pages", o.max_pages, "How many pages may watch the instrument at once")
+        ->check(CLI::Range(size_t{1}, size_t{100000}))
+        ->capture_default_str();
+    c->add_option("--max-per-address", o.max_per_address, "How many connections one address may hold open, its "
+                                                          "pages included")
+        ->check(CLI::Range(size_t{1}, size_t{100000}))
+        ->capture_default_str();
+    c->add_option("--request-timeout", o.request_seconds, "How long a request may take to arrive, its headers and "
+                                                          "body together; a connection idle that long is closed")
+        ->check(CLI::Range(0.5, 3600.0))
+        ->type_name("SECONDS")
+        ->capture_default_str();
+    c->add_option("--decode-queue", o.decode_queue, "How many decodes may wait for the decoders; past it a "
+                                                    "request is answered 503, to be asked again")
+        ->check(CLI::Range(size_t{1}, size_t{1000}))
+        ->capture_default_str();
+    c->add_flag("-v,--verbose", o.verbose, "Print a failing decoder's whole Python traceback on the server's output");
     c->add_flag("--instant", o.instant, "The simulated device completes a capture as soon as its samples exist, "
                                         "not in real time (for tests and benchmarks)");
     c->footer("Open the address it prints. Ctrl+C or SIGTERM ends it: a capture waiting for its trigger is "
@@ -105,12 +168,11 @@ int run_serve_command(const serve_options& o) {
                       o.listen.c_str());
         return EXIT_USAGE;
     }
+    save_folder folder;
     if (!o.save_dir.empty()) {
-        struct stat folder;
-        if (stat(o.save_dir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) || access(o.save_dir.c_str(), W_OK | X_OK) != 0) {
-            const int error = errno != 0 && !S_ISDIR(folder.st_mode) ? errno : EACCES;
-            print_report_line(9, "serve", o.save_dir + ": " + std::strerror(S_ISDIR(folder.st_mode) ? error : ENOTDIR) +
-                                              " (the save folder must be a folder the program may write to)");
+        std::string message;
+        if (!folder.open(o.save_dir, message)) {
+            print_report_line(9, "serve", message);
             return EXIT_FILE;
         }
     }
@@ -121,18 +183,28 @@ int run_serve_command(const serve_options& o) {
         if (o.token_file.empty()) {
             options.token = random_token();
         } else {
-            std::ifstream in(o.token_file);
-            std::getline(in, options.token);
-            if (!in && options.token.empty()) {
-                print_report_line(8, "serve", o.token_file + ": " + std::strerror(errno));
+            std::string message;
+            int status = 0;
+            options.token = token_from_file(o.token_file, message, status);
+            if (status == EXIT_FILE) {
+                print_report_line(8, "serve", message);
                 return EXIT_FILE;
             }
-            if (options.token.size() < 16) {
-                print_message("--token-file: the token in %s is shorter than 16 characters", o.token_file.c_str());
+            if (status != 0) {
+                print_message("%s", message.c_str());
                 return EXIT_USAGE;
             }
         }
     }
+    raise_descriptor_limit();
+    options.max_pages = o.max_pages;
+    options.max_per_address = o.max_per_address;
+    // Descriptors are kept for the port, the save folder and the decoders' files.
+    options.max_connections = std::max<size_t>(16, std::min<size_t>(4096, descriptors_available() - 64));
+    options.request_seconds = o.request_seconds;
+    options.decode_queue = o.decode_queue;
+    options.verbose = o.verbose;
+    set_decode_verbose(o.verbose);
 
     // Captures and pictures are large blocks: they go back to the system when they are freed,
     // whichever thread freed them, so that the server's memory stays that of its history.
@@ -152,7 +224,7 @@ int run_serve_command(const serve_options& o) {
                           .c_str());
     check_port_failures();
 
-    instrument device(o.port, o.save_dir);
+    instrument device(o.port, o.save_dir, folder.is_open() ? &folder : nullptr);
     reporting_to = &device;
     set_error_presentation(&presentation);
     http_server server;

@@ -12,6 +12,11 @@ struct serve_options {
     std::string save_dir;
     std::string token_file;
     bool instant = false;  // the simulated device completes a capture at once (tests, benchmarks)
+    bool verbose = false;  // the decoders' tracebacks on the server's output
+    size_t max_pages = 64;
+    size_t max_per_address = 128;
+    double request_seconds = 10;
+    size_t decode_queue = 4;
 };
 
 CLI::App* add_serve_command(CLI::App& app, serve_options& options);
