@@ -63,8 +63,7 @@ std::string cookie_value(const char* cookies, const char* name) {
 bool json_body(const api_request& request, json& body, api_reply& refusal) {
     const std::string text = request.body.empty() ? "{}" : request.body;
     if (!json_nesting_within(text, MAX_JSON_DEPTH)) {
-        refusal = error_reply(400, "the body nests deeper than " + std::to_string(MAX_JSON_DEPTH) +
-                                       " levels; a request of this API needs 2");
+        refusal = error_reply(400, json_too_deep());
         return false;
     }
     body = json::parse(text, nullptr, false);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <limits>
 #include <list>
 #include <map>
 #include <mutex>
@@ -17,7 +18,6 @@
 
 #include <sys/socket.h>
 
-#include "capture/dso_structure.h"
 #include "server/api.h"
 #include "server/instrument.h"
 #include "server/request_text.h"
@@ -284,9 +284,9 @@ private:
     void read_header() {
         parser_.emplace();
         parser_->header_limit(HEADER_LIMIT);
-        // The largest body of any path, checked while the headers are read (a Content-Length
-        // beyond it ends the request at once); each path's own bound is set once it is known.
-        parser_->body_limit(std::max<size_t>(DSO_IMAGE_SIZE, MAX_JSON_BODY));
+        // Each path's bound on its body is set once the headers show the path.
+        // (Not boost::none: this Beast compares a Content-Length with it as with a number.)
+        parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
         stream_.expires_after(request_time());
         http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](error_code ec, size_t) {
             self->headers_read(ec);
@@ -297,8 +297,6 @@ private:
         if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
             ec == net::error::connection_reset || ec == net::error::operation_aborted)
             return close();
-        if (ec == http::error::body_limit)
-            return refuse(error_reply(413, "no request of this API brings a body of that size"));
         if (ec == http::error::header_limit)
             return refuse(error_reply(431, "the request's line and headers take more than 8 KB"));
         if (ec) return refuse(error_reply(400, "the request is not well-formed HTTP: " + ec.message()));
@@ -362,9 +360,12 @@ private:
             uploading_ = true;
         }
         const auto length = parser_->content_length();
-        if (length && *length > plan_.body_limit)
-            return refuse(error_reply(413, "this request's body may hold at most " + std::to_string(plan_.body_limit) +
-                                               " bytes; it says it holds " + std::to_string(*length)));
+        if (length && *length > plan_.body_limit) {
+            const std::string message = "this request's body may hold at most " + std::to_string(plan_.body_limit) +
+                                        " bytes; it says it holds " + std::to_string(*length);
+            if (plan_.body_limit == MAX_JSON_BODY) return judge_large_json(message);
+            return refuse(error_reply(413, message));
+        }
         parser_->body_limit(plan_.body_limit);
         const auto expect = head.find(http::field::expect);
         if (expect != head.end() && beast::iequals(expect->value(), "100-continue")) {
@@ -377,14 +378,33 @@ private:
         read_body();
     }
 
+    // A JSON body too large to be taken: refused as too deep where its first bytes nest too
+    // deep (so that a deep body is a 400 at any size), else as too large.
+    void judge_large_json(const std::string& too_large) {
+        const std::string start = beast::buffers_to_string(buffer_.data()).substr(0, MAX_JSON_BODY);
+        if (!json_nesting_within(start, MAX_JSON_DEPTH))
+            return refuse(error_reply(400, json_too_deep()));
+        if (start.size() >= MAX_JSON_BODY) return refuse(error_reply(413, too_large));
+        stream_.async_read_some(buffer_.prepare(MAX_JSON_BODY - start.size()),
+                                [self = shared_from_this(), too_large](error_code ec, size_t n) {
+                                    if (ec) return self->close();
+                                    self->buffer_.commit(n);
+                                    self->judge_large_json(too_large);
+                                });
+    }
+
     void read_body() {
         http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](error_code ec, size_t) {
             if (ec == beast::error::timeout || ec == net::error::eof || ec == http::error::end_of_stream ||
                 ec == http::error::partial_message || ec == net::error::connection_reset)
                 return self->close();
-            if (ec == http::error::body_limit)
+            if (ec == http::error::body_limit) {
+                if (self->plan_.body_limit == MAX_JSON_BODY &&
+                    !json_nesting_within(self->parser_->get().body(), MAX_JSON_DEPTH))
+                    return self->refuse(error_reply(400, json_too_deep()));
                 return self->refuse(error_reply(413, "this request's body may hold at most " +
                                                          std::to_string(self->plan_.body_limit) + " bytes"));
+            }
             if (ec) return self->refuse(error_reply(400, "the request's body is not well-formed: " + ec.message()));
             self->request_.body = std::move(self->parser_->get().body());
             self->work();

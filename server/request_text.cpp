@@ -100,11 +100,15 @@ bool json_nesting_within(const std::string& text, int limit) {
             in_string = true;
         } else if (c == '[' || c == '{') {
             if (++depth > limit) return false;
-        } else if (c == ']' || c == '}') {
+        } else if ((c == ']' || c == '}') && depth > 0) {
             --depth;
         }
     }
     return true;
+}
+
+std::string json_too_deep() {
+    return "the body nests deeper than " + std::to_string(MAX_JSON_DEPTH) + " levels; a request of this API needs 2";
 }
 
 std::string printable_name(const std::string& text, size_t max_bytes) {

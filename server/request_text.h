@@ -15,6 +15,8 @@ std::vector<std::pair<std::string, std::string>> parse_query(const std::string& 
 // Whether the JSON text nests arrays and objects no deeper than limit, by a scan that keeps
 // no stack (the text need not be valid JSON: the parser judges that afterwards).
 bool json_nesting_within(const std::string& text, int limit);
+// The refusal of a body that nests deeper than MAX_JSON_DEPTH.
+std::string json_too_deep();
 
 // A name from a client as every page may show it: valid UTF-8 (a byte that is not becomes
 // U+FFFD), control characters as '?', at most max_bytes bytes, cut between characters.
