@@ -39,11 +39,23 @@
 //   restore is harmless: data lines driven with 0x00 (REG_CONTROL = 0 is the idle value a
 //   finished capture writes itself) and the control lines idle, strobe low and code 0, as
 //   every register access ends. The claim itself writes nothing.
-// - PPCLAIM sleeps, with no time limit, while another program holds the port. The sleep
-//   ends at a signal that reaches a handler: PPCLAIM fails with EINTR, and
-//   the device stays on the port's wait list, so that the holder's release hands the port
-//   to it and the next PPCLAIM returns at once as owner. Closing the descriptor takes the
-//   device off the list (and releases a port handed to it meanwhile).
+// - PPCLAIM sleeps, with no time limit, while another device holds the port, and it sleeps
+//   holding the one lock of every ppdev request in the system: meanwhile no other
+//   program's ppdev request gets through, the holder's PPRELEASE included. A signal that
+//   reaches a handler ends the sleep (EINTR), and only then can the holder let go.
+// - A claim so ended leaves the device on the port's wait list, marked as waiting, so that
+//   the holder's release hands the port to it: between two of its requests, since the
+//   release waited for the lock. A second PPCLAIM on that descriptor is wrong either way:
+//   on a port handed over meanwhile it returns as owner with a kernel log line ("already
+//   owner"); on a port still held it puts the device on the wait list a second time, where
+//   it ends up linked to itself. Closing the descriptor then leaves the list pointing at the
+//   freed device: the holder's release runs into it and oopses with the lock held, and from
+//   then on every ppdev request in the system sleeps for good. (Where the port does reach
+//   a device listed twice, its own release later logs "don't know how to wake".)
+//   So a descriptor is asked for one claim only: one that does not succeed is closed, which
+//   takes a device that is on the list once off it soundly, and the wait goes on with a
+//   fresh descriptor. A port handed over just before that close is released by it (with
+//   "forgot to release port" in the kernel's debug log) and taken by the next claim.
 // - PPSETMODE touches no register: it sets the mode the driver's read() and write()
 //   follow, and the mode the port is negotiated back from when it is released.
 // - PPWCONTROL writes bits 0-3 (the four control lines) and keeps the rest of the
@@ -59,8 +71,6 @@ namespace {
 
 constexpr uint8_t CONTROL_LINES = 0x0F;      // strobe, auto feed, initialise, select in
 constexpr uint8_t CONTROL_DIRECTION = 0x20;  // 1: the data lines are inputs
-
-enum class claim_result { claimed, exclusive_refused, failed, busy, interrupted };
 
 void describe_claim_failure(int error, char* message, std::size_t size) {
     switch (error) {
@@ -86,15 +96,6 @@ void describe_claim_failure(int error, char* message, std::size_t size) {
         break;
     }
 }
-
-// A claim's wait, over both claims of one open.
-struct claim_wait {
-    const char* path;
-    const port_wait& wait;
-    double bound;  // seconds, never negative or NaN
-    std::chrono::steady_clock::time_point start;
-    bool noticed = false;
-};
 
 constexpr long TICK_MICROSECONDS = 200000;
 
@@ -140,57 +141,15 @@ int claim_under_alarm(int fd, port_request_function request, double seconds_left
     return claimed;
 }
 
-claim_result wait_for_claim(int fd, port_request_function request, claim_wait& wait) {
-    using seconds = std::chrono::duration<double>;
-    for (;;) {
-        double elapsed = seconds(std::chrono::steady_clock::now() - wait.start).count();
-        if (claim_under_alarm(fd, request, wait.bound - elapsed) == 0) return claim_result::claimed;
-        if (errno != EINTR) return claim_result::failed;
-        if (wait.wait.interrupted != nullptr && *wait.wait.interrupted != 0) return claim_result::interrupted;
-        elapsed = seconds(std::chrono::steady_clock::now() - wait.start).count();
-        if (elapsed >= wait.bound) return claim_result::busy;
-        if (!wait.noticed) {
-            wait.noticed = true;
-            if (wait.wait.notice != nullptr) wait.wait.notice(wait.path, wait.wait.context);
-        }
-    }
+int claim_refused(const char* path, int error, char* message, std::size_t size) {
+    char detail[256];
+    describe_claim_failure(error, detail, sizeof detail);
+    std::snprintf(message, size, "%s: %s", path, detail);
+    return -1;
 }
 
-claim_result claim(int fd, port_request_function request, bool exclusive, claim_wait& wait, char* message,
-                   std::size_t size) {
-    if (exclusive && request(fd, PPEXCL, nullptr) < 0) {
-        // On a descriptor just opened, ppdev always accepts the request: a refusal means
-        // another driver answered.
-        describe_claim_failure(errno, message, size);
-        return claim_result::failed;
-    }
-    const claim_result result = wait_for_claim(fd, request, wait);
-    if (result == claim_result::failed) {
-        const int error = errno;
-        describe_claim_failure(error, message, size);
-        return exclusive && error == ENXIO ? claim_result::exclusive_refused : claim_result::failed;
-    }
-    if (result == claim_result::busy) {
-        if (wait.bound > 0)
-            std::snprintf(message, size,
-                          "%s is held by another program, and stayed so for %g s (--port-wait SECONDS "
-                          "waits longer)",
-                          wait.path, wait.bound);
-        else
-            std::snprintf(message, size,
-                          "%s is held by another program (--port-wait SECONDS waits for it)", wait.path);
-    }
-    if (result == claim_result::interrupted)
-        std::snprintf(message, size, "interrupted while waiting for %s, which another program holds", wait.path);
-    if (result != claim_result::claimed) return result;
-    int mode = IEEE1284_MODE_BYTE;
-    if (request(fd, PPSETMODE, &mode) < 0) {
-        const int error = errno;
-        request(fd, PPRELEASE, nullptr);
-        std::snprintf(message, size, "the port driver refused byte mode (PPSETMODE): %s", std::strerror(error));
-        return claim_result::failed;
-    }
-    return claim_result::claimed;
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Says what path names, when that is no ppdev port; false for a ppdev device.
@@ -335,41 +294,72 @@ void ppdev_port_bus::out(uint16_t address, uint8_t value) {
 
 int open_ppdev(const char* path, port_request_function request, const port_wait& wait,
                port_open_result& result, char* message, std::size_t size) {
-    return open_ppdev(path, open_ppdev_device, request, wait, result, message, size);
+    return open_ppdev(path, open_ppdev_device, ::close, request, wait, result, message, size);
 }
 
-int open_ppdev(const char* path, port_device_open_function open, port_request_function request,
-               const port_wait& wait, port_open_result& result, char* message, std::size_t size) {
+int open_ppdev(const char* path, port_device_open_function open, port_device_close_function close,
+               port_request_function request, const port_wait& wait, port_open_result& result, char* message,
+               std::size_t size) {
     result = port_open_result::failed;
-    claim_wait waiting{path, wait, wait.bound_seconds > 0 ? wait.bound_seconds : 0,
-                       std::chrono::steady_clock::now(), false};
-    char detail[256];
-    int fd = open(path, message, size);
-    if (fd < 0) return -1;
-    claim_result claimed = claim(fd, request, true, waiting, detail, sizeof detail);
-    if (claimed == claim_result::exclusive_refused) {
-        // The wish for exclusive access stays with a descriptor, so a shared claim needs a
-        // fresh one.
-        ::close(fd);
-        fd = open(path, message, size);
+    const double bound = wait.bound_seconds > 0 ? wait.bound_seconds : 0;  // never negative or NaN
+    const auto start = std::chrono::steady_clock::now();
+    bool exclusive = true;
+    bool noticed = false;
+    // One claim per descriptor (see the top): each claim that has to wait gets a fresh one.
+    for (;;) {
+        const int fd = open(path, message, size);
         if (fd < 0) return -1;
-        claimed = claim(fd, request, false, waiting, detail, sizeof detail);
+        if (exclusive && request(fd, PPEXCL, nullptr) < 0) {
+            // On a descriptor just opened, ppdev always accepts the request: a refusal means
+            // another driver answered.
+            const int error = errno;
+            close(fd);
+            return claim_refused(path, error, message, size);
+        }
+        if (claim_under_alarm(fd, request, bound - seconds_since(start)) == 0) {
+            int mode = IEEE1284_MODE_BYTE;
+            if (request(fd, PPSETMODE, &mode) == 0) {
+                result = port_open_result::opened;
+                return fd;
+            }
+            const int error = errno;
+            request(fd, PPRELEASE, nullptr);
+            close(fd);
+            std::snprintf(message, size, "%s: the port driver refused byte mode (PPSETMODE): %s", path,
+                          std::strerror(error));
+            return -1;
+        }
+        const int error = errno;
+        close(fd);
+        if (exclusive && error == ENXIO) {
+            // Refused at the claim: the wish for exclusive access stays with a descriptor, so
+            // the shared claims need fresh ones.
+            exclusive = false;
+            continue;
+        }
+        if (error != EINTR) return claim_refused(path, error, message, size);
+        if (wait.interrupted != nullptr && *wait.interrupted != 0) {
+            result = port_open_result::interrupted;
+            std::snprintf(message, size, "interrupted while waiting for %s, which another program holds", path);
+            return -1;
+        }
+        if (seconds_since(start) >= bound) {
+            result = port_open_result::busy;
+            if (bound > 0)
+                std::snprintf(message, size,
+                              "%s is held by another program, and stayed so for %g s (--port-wait SECONDS "
+                              "waits longer)",
+                              path, bound);
+            else
+                std::snprintf(message, size, "%s is held by another program (--port-wait SECONDS waits for it)",
+                              path);
+            return -1;
+        }
+        if (!noticed) {
+            noticed = true;
+            if (wait.notice != nullptr) wait.notice(path, wait.context);
+        }
     }
-    switch (claimed) {
-    case claim_result::claimed:
-        result = port_open_result::opened;
-        return fd;
-    case claim_result::busy:
-    case claim_result::interrupted:
-        result = claimed == claim_result::busy ? port_open_result::busy : port_open_result::interrupted;
-        std::snprintf(message, size, "%s", detail);
-        break;
-    default:
-        std::snprintf(message, size, "%s: %s", path, detail);
-        break;
-    }
-    ::close(fd);
-    return -1;
 }
 
 void close_ppdev(int fd, port_request_function request) {

@@ -45,10 +45,11 @@ private:
 
 // How a claim waits for a port that another program holds. The claim sleeps in the driver
 // under a ticking alarm (SIGALRM every 0.2 s at most, through setitimer(ITIMER_REAL)); at each
-// tick it looks at the flag and the clock, and sleeps on. The program's own SIGALRM
-// disposition, signal mask and interval timer are put back after each attempt (a timer the
-// program had running starts again from where it stood). The alarm is for the process: in a
-// program with other threads, they should block SIGALRM so that it reaches the claiming one.
+// tick the descriptor is closed, the flag and the clock are looked at, and the claim is made
+// again on a fresh descriptor. The program's own SIGALRM disposition, signal mask and
+// interval timer are put back after each attempt (a timer the program had running starts
+// again from where it stood). The alarm is for the process: in a program with other
+// threads, they should block SIGALRM so that it reaches the claiming one.
 struct port_wait {
     // Give up after this long; 0: do not wait at all; a value too large to reach (1e300,
     // infinity): wait as long as it takes.
@@ -85,9 +86,12 @@ int open_ppdev(const char* path, port_request_function request, const port_wait&
 // message, for a path that cannot be opened or names something that is not a ppdev port.
 using port_device_open_function = int (*)(const char* path, char* message, std::size_t size);
 int open_ppdev_device(const char* path, char* message, std::size_t size);
-// open_ppdev with the device opened through open.
-int open_ppdev(const char* path, port_device_open_function open, port_request_function request,
-               const port_wait& wait, port_open_result& result, char* message, std::size_t size);
+// close(2) as open_ppdev uses it, for every descriptor it does not return.
+using port_device_close_function = int (*)(int fd);
+// open_ppdev with the device opened through open and closed through close.
+int open_ppdev(const char* path, port_device_open_function open, port_device_close_function close,
+               port_request_function request, const port_wait& wait, port_open_result& result, char* message,
+               std::size_t size);
 
 // Leaves the lines so that the driver's restore at the next claim (strobe with code 3) hands
 // the device only REG_CONTROL = 0, the idle value: data lines driven with 0x00, strobe low,

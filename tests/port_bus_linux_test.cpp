@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -133,7 +136,7 @@ protected:
     char message[512] = {};
     port_open_result result = port_open_result::opened;
     int open(const port_wait& wait = port_wait()) {
-        return open_ppdev("/dev/parport0", open_null, fake_request, wait, result, message, sizeof message);
+        return open_ppdev("/dev/parport0", open_null, ::close, fake_request, wait, result, message, sizeof message);
     }
     void SetUp() override {
         driver = fake_driver();
@@ -305,6 +308,174 @@ TEST_F(Ppdev, AClaimGivesUpAtItsBoundOrWhenTheProgramIsInterrupted) {
     EXPECT_STREQ(message, "interrupted while waiting for /dev/parport0, which another program holds");
     std::vector<request_record> expected = {{PPEXCL, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}, {PPCLAIM, -1}};
     EXPECT_EQ(driver.log, expected);
+    EXPECT_FALSE(driver.slept_on);
+}
+
+// The parallel-port layer under ppdev, as Linux 6.1 has it (parport_claim, _claim_or_block,
+// _release and _unregister_device in drivers/parport/share.c; PPCLAIM, PPRELEASE and the
+// close in drivers/char/ppdev.c), faults included: the port's wait list, the hand-over at a
+// release, a claim that a signal ends, and the kernel's log lines.
+struct pardevice {
+    bool exclusive = false, registered = false, claimed = false, freed = false;  // claimed: PP_CLAIMED
+    unsigned waiting = 0;
+    pardevice* waitprev = nullptr;
+    pardevice* waitnext = nullptr;
+};
+struct parport_layer {
+    std::deque<pardevice> devices;
+    std::map<int, pardevice*> by_fd;
+    pardevice* cad = nullptr;
+    pardevice* waithead = nullptr;
+    pardevice* waittail = nullptr;
+    std::vector<std::string> log;
+    bool oops = false;  // a release walked into a freed device, or round a loop
+    int sleeps = 0;
+    int interrupt_at = 0;      // the claim whose sleep is ended by the program's interrupt
+    int holder_lets_go_at = 0;  // the holder's PPRELEASE waits for the claim's lock; it runs as that sleep ends
+} kernel;
+
+void unlink(pardevice* d) {
+    (d->waitprev ? d->waitprev->waitnext : kernel.waithead) = d->waitnext;
+    (d->waitnext ? d->waitnext->waitprev : kernel.waittail) = d->waitprev;
+}
+int parport_claim(pardevice* d) {
+    if (kernel.cad == d) {
+        kernel.log.push_back("already owner");
+        return 0;
+    }
+    if (kernel.cad != nullptr) {
+        if ((d->waiting & 2) && !(d->waiting & 1)) {  // appended whenever bit 0 is clear
+            d->waiting |= 1;
+            d->waitnext = nullptr;
+            d->waitprev = kernel.waittail;
+            (kernel.waittail ? kernel.waittail->waitnext : kernel.waithead) = d;
+            kernel.waittail = d;
+        }
+        return -EAGAIN;
+    }
+    if (d->waiting & 1) {
+        d->waiting = 0;
+        unlink(d);
+        d->waitprev = d->waitnext = nullptr;
+    }
+    kernel.cad = d;
+    return 0;
+}
+void parport_release(pardevice* d) {
+    if (kernel.cad != d) {
+        kernel.log.push_back("tried to release parport when not owner");
+        return;
+    }
+    kernel.cad = nullptr;
+    int steps = 0;
+    for (pardevice* p = kernel.waithead; p != nullptr; p = p->waitnext) {
+        if (p->freed || ++steps > 4) {  // the kernel oopses, or goes round for good
+            kernel.oops = true;
+            return;
+        }
+        if (p->waiting & 2) {
+            parport_claim(p);
+            return;
+        }
+        kernel.log.push_back("don't know how to wake");
+    }
+}
+int kernel_open(const char*, char*, std::size_t) {
+    const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    kernel.by_fd[fd] = &kernel.devices.emplace_back();
+    return fd;
+}
+int kernel_close(int fd) {
+    pardevice* d = kernel.by_fd.at(fd);
+    if (d->claimed) parport_release(d);
+    if (d->registered) {  // parport_unregister_device
+        if (kernel.cad == d) {
+            kernel.log.push_back("forgot to release port");
+            parport_release(d);
+        }
+        if (d->waitprev || d->waitnext || kernel.waithead == d) unlink(d);
+        d->freed = true;
+    }
+    kernel.by_fd.erase(fd);
+    return ::close(fd);
+}
+int kernel_request(int fd, unsigned long request, void*) {
+    pardevice* d = kernel.by_fd.at(fd);
+    if (request == PPEXCL) d->exclusive = true;
+    if (request == PPEXCL || request == PPSETMODE) return 0;  // no claim needed
+    if (request == PPCLAIM && !d->claimed) {
+        const bool others = std::any_of(kernel.devices.begin(), kernel.devices.end(),
+                                        [](const pardevice& o) { return o.registered && !o.freed; });
+        if (!d->registered && d->exclusive && others) {
+            kernel.log.push_back("cannot grant exclusive access");
+            errno = ENXIO;
+            return -1;
+        }
+        d->registered = true;
+        d->waiting = 2;
+        if (parport_claim(d) == -EAGAIN && d->waiting) {
+            if (++kernel.sleeps == kernel.interrupt_at)
+                interrupted = 1;
+            else
+                sleep_until_signal();
+            if (kernel.sleeps == kernel.holder_lets_go_at) parport_release(&kernel.devices.front());
+            errno = EINTR;
+            return -1;
+        }
+        d->waiting = 0;
+        d->claimed = true;
+        return 0;
+    }
+    if (!d->claimed) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (request == PPRELEASE) {
+        parport_release(d);
+        d->claimed = false;
+    }
+    return 0;
+}
+
+int open_through_kernel(const port_wait& wait, port_open_result& result, char* message, std::size_t size) {
+    return open_ppdev("/dev/parport0", kernel_open, kernel_close, kernel_request, wait, result, message, size);
+}
+
+TEST_F(Ppdev, AWaitForAPortThatAnotherProgramHoldsLeavesTheKernelsWaitListSound) {
+    port_wait wait;
+    wait.interrupted = &interrupted;
+    for (const int lets_go_at : {2, 0}) {
+        // The other program holds the port, and lets go while the second claim that has to
+        // wait sleeps; or Ctrl+C ends that sleep, and the holder lets go afterwards.
+        kernel = parport_layer();
+        pardevice& holder = kernel.devices.emplace_back();  // its PPRELEASE: parport_release
+        holder.registered = true;
+        kernel.cad = &holder;
+        kernel.holder_lets_go_at = lets_go_at;
+        kernel.interrupt_at = lets_go_at == 0 ? 2 : 0;
+        const int fd = open_through_kernel(wait, result, message, sizeof message);
+        if (lets_go_at != 0) {
+            ASSERT_GE(fd, 0) << message;
+            close_ppdev(fd, kernel_request);
+        } else {
+            EXPECT_EQ(result, port_open_result::interrupted);
+            parport_release(&holder);
+        }
+        EXPECT_FALSE(kernel.oops);
+        EXPECT_EQ(kernel.cad, nullptr);
+        EXPECT_EQ(kernel.waithead, nullptr);
+        // A port handed over between two requests can be given up by the close (which the
+        // kernel notes in its debug log) or taken by a second PPCLAIM ("already owner").
+        std::vector<std::string> expected = {"cannot grant exclusive access"};
+        if (lets_go_at != 0) expected.push_back("forgot to release port");
+        EXPECT_EQ(kernel.log, expected);
+    }
+    // The holder closes its descriptor, and the next program has the port at once.
+    kernel.devices.front().freed = true;
+    kernel.log.clear();
+    wait.bound_seconds = 0;
+    EXPECT_GE(open_through_kernel(wait, result, message, sizeof message), 0) << message;
+    EXPECT_TRUE(kernel.log.empty());
     EXPECT_FALSE(driver.slept_on);
 }
 
