@@ -9,12 +9,12 @@
 
 namespace {
 
-// A time as the lines give it: "24.680 us".
+// A time as the lines give it: "24.680 µs".
 std::string time_text(double seconds) {
     const struct {
         double scale;
         const char* unit;
-    } units[] = {{1, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {1e-9, "ns"}};
+    } units[] = {{1, "s"}, {1e-3, "ms"}, {1e-6, "µs"}, {1e-9, "ns"}};
     for (const auto& u : units) {
         if (seconds >= u.scale || u.scale == 1e-9) {
             char text[32];
@@ -36,13 +36,18 @@ CLI::App* add_decode_command(CLI::App& app, decode_options& o) {
                   "comma stacks decoders (i2c:scl=D6:sda=D7,eeprom24xx); each -P is a stack of its own")
         ->type_name("STACK");
     c->add_option("-A,--protocol-decoder-annotations", o.filters,
-                  "Show only these annotations, as sigrok-cli: uart, or uart=rx-data:tx-data (classes or rows)")
+                  "Show only these annotations, as sigrok-cli: uart, or uart=rx-data:tx-data (classes or rows); a "
+                  "comma separates decoders (uart=rx-data,spi)")
         ->type_name("DECODER[=CLASS[:CLASS]]");
     c->add_option("--range", o.range, "Only samples FIRST to LAST, by the View Range rules")->type_name("FIRST:LAST");
     c->add_flag("--json", o.json, "Print the annotations as one JSON document");
     c->add_flag("--list", o.list, "List the decoders");
+    c->add_flag("-v,--verbose", o.verbose, "Print a failing decoder's whole Python traceback");
     c->add_option("--show", o.show, "Show a decoder's options, channels and annotation classes")->type_name("DECODER");
-    c->footer("Each annotation is a line: its samples, its time, the decoder, the annotation class and its text.\n"
+    c->footer("Each annotation is a line: its samples, its time, the decoder, the annotation class and its text "
+              "(its line breaks, tabs and other control characters written \\n, \\t, \\xNN). Then each decoder's bytes, "
+              "quoted: printable ASCII as it is, \\\\ and \\\" escaped, line breaks and tabs as in the texts, every other "
+              "byte \\xNN.\n"
               "Exit status: 0 decoded; 1 the capture has no logic inputs (Dual, Single), no sample rate, a damaged "
               "header, or a decoder failed; 2 a bad command line (an unknown decoder, option or class, a value of the "
               "wrong type, a channel the capture's mode does not have); 5 a file that cannot be read.\n");
@@ -50,6 +55,7 @@ CLI::App* add_decode_command(CLI::App& app, decode_options& o) {
 }
 
 int run_decode_command(const decode_options& o) {
+    set_decode_verbose(o.verbose);
     if (o.list) {
         if (o.json) std::printf("%s\n", decoder_list_json().dump(2).c_str());
         else std::fputs(decoder_list_text().c_str(), stdout);
@@ -106,7 +112,7 @@ int run_decode_command(const decode_options& o) {
         for (const decoded_annotation& a : result.annotations)
             std::printf("%llu-%llu  %s  %s  %s  %s\n", static_cast<unsigned long long>(a.start),
                         static_cast<unsigned long long>(a.end), time_text(a.start / result.rate_hz).c_str(),
-                        a.instance.c_str(), a.class_name.c_str(), a.texts.empty() ? "" : a.texts[0].c_str());
+                        a.instance.c_str(), a.class_name.c_str(), a.texts.empty() ? "" : one_line_text(a.texts[0]).c_str());
         // Then what each decoder passed on as bytes, the bus's payload in one line each.
         if (!result.bytes.empty()) std::printf("\n");
         for (const decoded_bytes& b : result.bytes)

@@ -13,6 +13,7 @@ struct decode_options {
     bool json = false;
     bool list = false;
     std::string show;
+    bool verbose = false;  // a failing decoder's traceback on standard error
 };
 
 CLI::App* add_decode_command(CLI::App& app, decode_options& options);

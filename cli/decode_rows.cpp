@@ -7,7 +7,9 @@
 namespace {
 
 constexpr double TEXT_SIZE = 11.0;
-constexpr int32_t MARGIN = 6;  // above the first row
+constexpr double CAPTION_SIZE = 10.0;
+constexpr int32_t CAPTION = 13;  // the caption's band at the top of a row
+constexpr int32_t MARGIN = 4;    // above the first row
 
 // The boxes' colours, one a row, in turn: the window's blue, green and red, and a dark grey.
 const double COLOURS[][3] = {{0, 0, 1}, {0, 0.55, 0}, {0.8, 0, 0}, {0.3, 0.3, 0.3}};
@@ -15,18 +17,30 @@ const double COLOURS[][3] = {{0, 0, 1}, {0, 0.55, 0}, {0.8, 0, 0}, {0.3, 0.3, 0.
 }  // namespace
 
 std::vector<decode_row> decode_rows(const decode_result& result) {
-    std::vector<decode_row> rows;
+    struct keyed {
+        size_t instance;
+        int order;
+        decode_row row;
+    };
+    std::vector<keyed> found;
     std::map<std::string, size_t> index;  // "instance|row" -> its row
     for (const decoded_annotation& a : result.annotations) {
         const std::string row = a.row.empty() ? a.class_name : a.row;
         const std::string key = a.instance + "|" + row;
         auto known = index.find(key);
         if (known == index.end()) {
-            known = index.emplace(key, rows.size()).first;
-            rows.push_back({a.instance + ": " + (a.row_description.empty() ? row : a.row_description), {}});
+            const auto at = std::find(result.instances.begin(), result.instances.end(), a.instance);
+            known = index.emplace(key, found.size()).first;
+            found.push_back({static_cast<size_t>(at - result.instances.begin()), a.row_order,
+                             {a.instance + ": " + (a.row_description.empty() ? row : a.row_description), {}}});
         }
-        rows[known->second].items.push_back(&a);
+        found[known->second].row.items.push_back(&a);
     }
+    std::stable_sort(found.begin(), found.end(), [](const keyed& x, const keyed& y) {
+        return x.instance != y.instance ? x.instance < y.instance : x.order < y.order;
+    });
+    std::vector<decode_row> rows;
+    for (keyed& k : found) rows.push_back(std::move(k.row));
     return rows;
 }
 
@@ -41,22 +55,22 @@ void draw_decode_rows(cairo_t* cr, const std::vector<decode_row>& rows, int32_t 
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_rectangle(cr, 0, top, width, decode_rows_height(rows.size()));
     cairo_fill(cr);
-    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, TEXT_SIZE);
     cairo_set_line_width(cr, 1.0);
     const double span = static_cast<double>(range.end) - range.start + 1;
     const double scale = (x_right - x_left) / span;
     for (size_t r = 0; r < rows.size(); ++r) {
         const double y = top + MARGIN + static_cast<double>(r) * DECODE_ROW_HEIGHT;
         const double* colour = COLOURS[r % (sizeof COLOURS / sizeof COLOURS[0])];
-        // The label, cut to the margin left of the plot.
-        cairo_save(cr);
-        cairo_rectangle(cr, 0, y, x_left - 4, DECODE_ROW_HEIGHT);
-        cairo_clip(cr);
-        cairo_set_source_rgb(cr, 0, 0, 0);
-        cairo_move_to(cr, 2, y + 14);
+        // The caption, whole, over the row's boxes.
+        cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, CAPTION_SIZE);
+        cairo_set_source_rgb(cr, 0.25, 0.25, 0.25);
+        cairo_move_to(cr, 2, y + CAPTION - 3);
         cairo_show_text(cr, rows[r].label.c_str());
-        cairo_restore(cr);
+        cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+        cairo_set_font_size(cr, TEXT_SIZE);
+        const double box_top = y + CAPTION;
+        const double box_height = DECODE_ROW_HEIGHT - CAPTION - 2;
         for (const decoded_annotation* a : rows[r].items) {
             if (a->end < static_cast<uint64_t>(range.start) || a->start > static_cast<uint64_t>(range.end)) continue;
             double x0 = x_left + (static_cast<double>(a->start) - range.start) * scale;
@@ -66,7 +80,7 @@ void draw_decode_rows(cairo_t* cr, const std::vector<decode_row>& rows, int32_t 
             if (x1 - x0 < 1) x1 = x0 + 1;
             const double left = std::floor(x0) + 0.5, right = std::floor(x1) + 0.5;
             cairo_set_source_rgb(cr, 0.5 + colour[0] / 2, 0.5 + colour[1] / 2, 0.5 + colour[2] / 2);
-            cairo_rectangle(cr, left, y + 2.5, std::max(right - left, 1.0), DECODE_ROW_HEIGHT - 5);
+            cairo_rectangle(cr, left, box_top + 0.5, std::max(right - left, 1.0), box_height - 1);
             cairo_fill_preserve(cr);
             cairo_set_source_rgb(cr, colour[0], colour[1], colour[2]);
             cairo_stroke(cr);
@@ -82,10 +96,10 @@ void draw_decode_rows(cairo_t* cr, const std::vector<decode_row>& rows, int32_t 
                 }
             }
             cairo_save(cr);
-            cairo_rectangle(cr, left + 1, y + 2, right - left - 2, DECODE_ROW_HEIGHT - 4);
+            cairo_rectangle(cr, left + 1, box_top, right - left - 2, box_height);
             cairo_clip(cr);
             cairo_set_source_rgb(cr, 0, 0, 0);
-            cairo_move_to(cr, left + 3, y + 15);
+            cairo_move_to(cr, left + 3, box_top + 13);
             cairo_show_text(cr, text->c_str());
             cairo_restore(cr);
         }

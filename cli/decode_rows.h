@@ -1,6 +1,7 @@
 // Decoded annotations as rows under the window's picture: one row for each decoder's
-// annotation row that has annotations, labelled on the left, with a box over the samples of
-// each annotation and its text cut to the box, following the view range as the lanes do.
+// annotation row that has annotations, grouped by decoder in the order of the stacks, each
+// under a caption that names it whole, with a box over the samples of each annotation and its
+// text cut to the box, following the view range as the lanes do.
 #pragma once
 #include <cairo.h>
 
@@ -16,9 +17,10 @@ struct decode_row {
     std::vector<const decoded_annotation*> items;
 };
 
-constexpr int32_t DECODE_ROW_HEIGHT = 22;
+constexpr int32_t DECODE_ROW_HEIGHT = 34;  // its caption, then its boxes
 
-// The rows of the annotations, in the order their decoders declare their rows.
+// The rows of the annotations: decoder by decoder as the stacks give them, and each decoder's
+// rows in the order it declares them (its classes without a row after them).
 std::vector<decode_row> decode_rows(const decode_result& result);
 
 // The height the rows take below the window's picture (0 for none).

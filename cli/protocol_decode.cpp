@@ -3,13 +3,21 @@
 #include <libsigrokdecode/libsigrokdecode.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 using json = nlohmann::ordered_json;
 
@@ -17,15 +25,68 @@ namespace {
 
 std::mutex library_mutex;  // the library and its Python are entered by one decoding at a time
 bool started = false;
-std::string logged;        // what the library said at warning level and above, for messages
+bool verbose = false;
+// What the library said at warning level and above, and at error level alone, for messages;
+// the decoders' own threads say it too.
+std::mutex log_mutex;
+std::string logged;
+std::string logged_errors;
 
 int keep_log(void*, int level, const char* format, va_list args) {
     if (level > SRD_LOG_WARN) return SRD_OK;
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    if (!logged.empty()) logged += "\n";
-    logged += text;
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0) return SRD_OK;
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    std::lock_guard<std::mutex> lock(log_mutex);
+    if (verbose) std::fprintf(stderr, "%s\n", text.c_str());
+    for (std::string* kept : {&logged, level <= SRD_LOG_ERR ? &logged_errors : nullptr}) {
+        if (kept == nullptr) continue;
+        if (!kept->empty()) *kept += "\n";
+        *kept += text;
+    }
     return SRD_OK;
+}
+
+void clear_log() {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    logged.clear();
+    logged_errors.clear();
+}
+
+std::string log_text(bool errors_only) {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    return errors_only ? logged_errors : logged;
+}
+
+// What a decoder objected to, on one line: "spi-2: ValueError: ..." of the library's report
+// ("ValueError: Protocol decoder instance spi-2: ..." with the traceback after it); the
+// traceback itself only on standard error, with --verbose.
+std::string objection(const std::string& report, const std::map<std::string, std::string>& names = {}) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t next; (next = report.find('\n', at)) != std::string::npos; at = next + 1) lines.push_back(report.substr(at, next - at));
+    lines.push_back(report.substr(at));
+    std::string exception;
+    for (const std::string& line : lines)
+        if (!line.empty() && line[0] != ' ' && line.rfind("Traceback", 0) != 0) exception = line;
+    const size_t named = lines[0].find("instance ");
+    if (named == std::string::npos || exception.empty()) return one_line_text(exception.empty() ? lines[0] : exception);
+    const size_t start = named + 9, end = lines[0].find_first_of(": ", start);
+    std::string instance = lines[0].substr(start, end - start);
+    const auto named_so = names.find(instance);  // the library's "uart-1" is the command line's "uart"
+    if (named_so != names.end()) instance = named_so->second;
+    // The first line repeats the exception's message after the instance's name.
+    if (lines.size() == 1) {
+        const size_t message = lines[0].find(": ", end);
+        const std::string kind = lines[0].substr(0, lines[0].find(": "));
+        exception = message == std::string::npos ? lines[0] : kind + lines[0].substr(message);
+    }
+    return one_line_text(instance + ": " + exception);
 }
 
 bool start_library(std::string& message) {
@@ -49,14 +110,61 @@ std::vector<std::string> split(const std::string& text, char by) {
     return parts;
 }
 
+// The library's own decoders: the folders of its search paths that hold one (a pd.py), by
+// the names the library loads them by. A name is looked up here before it reaches the
+// library, which would import any Python module of that name.
+const std::set<std::string>& library_decoders() {
+    static const std::set<std::string> names = [] {
+        std::set<std::string> found;
+        for (const GSList* l = srd_searchpaths_get(); l != nullptr; l = l->next) {
+            const std::string folder = static_cast<const char*>(l->data);
+            DIR* d = opendir(folder.c_str());
+            if (d == nullptr) continue;
+            while (const dirent* e = readdir(d)) {
+                const std::string name = e->d_name;
+                if (name.empty() || name[0] == '.' || name[0] == '_' ||
+                    !std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+                    continue;
+                struct stat file;
+                if (stat((folder + "/" + name + "/pd.py").c_str(), &file) == 0 && S_ISREG(file.st_mode)) found.insert(name);
+            }
+            closedir(d);
+        }
+        return found;
+    }();
+    return names;
+}
+
 srd_decoder* load_decoder(const std::string& id, std::string& message) {
+    if (library_decoders().count(id) == 0) {
+        message = "no decoder named '" + id + "'; korvane-cli decode --list lists them";
+        return nullptr;
+    }
     if (srd_decoder* d = srd_decoder_get_by_id(id.c_str())) return d;
-    logged.clear();
-    if (id.empty() || id.find_first_of("/. ") != std::string::npos || srd_decoder_load(id.c_str()) != SRD_OK) {
-        message = "'" + id + "' is not a decoder; korvane-cli decode --list lists them";
+    clear_log();
+    if (srd_decoder_load(id.c_str()) != SRD_OK) {
+        message = id + ": the decoder cannot be loaded: " + objection(log_text(false));
         return nullptr;
     }
     return srd_decoder_get_by_id(id.c_str());
+}
+
+bool same_letters(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string joined(const GSList* list) {
+    std::string text;
+    for (const GSList* l = list; l != nullptr; l = l->next) text += (text.empty() ? "" : ", ") + std::string(static_cast<const char*>(l->data));
+    return text.empty() ? "nothing" : text;
+}
+
+bool takes(const GSList* inputs, const char* what) {
+    for (const GSList* l = inputs; l != nullptr; l = l->next)
+        if (std::strcmp(static_cast<const char*>(l->data), what) == 0) return true;
+    return false;
 }
 
 const srd_decoder_option* find_option(const srd_decoder* d, const std::string& key) {
@@ -89,6 +197,7 @@ GVariant* option_value(const std::string& decoder, const srd_decoder_option* o, 
                        std::string& message) {
     GVariant* value = nullptr;
     const std::string name = decoder + ":" + o->id;
+    const bool number = !g_variant_is_of_type(o->def, G_VARIANT_TYPE_STRING);
     if (g_variant_is_of_type(o->def, G_VARIANT_TYPE_INT64)) {
         char* end = nullptr;
         errno = 0;
@@ -107,10 +216,19 @@ GVariant* option_value(const std::string& decoder, const srd_decoder_option* o, 
         }
         value = g_variant_new_double(v);
     } else {
-        value = g_variant_new_string(text.c_str());
+        // A text from the decoder's list, in any case, goes in as the decoder spells it.
+        std::string spelled = text;
+        for (const GSList* l = o->values; l != nullptr; l = l->next) {
+            GVariant* allowed = static_cast<GVariant*>(l->data);
+            if (g_variant_is_of_type(allowed, G_VARIANT_TYPE_STRING) && same_letters(g_variant_get_string(allowed, nullptr), text))
+                spelled = g_variant_get_string(allowed, nullptr);
+        }
+        value = g_variant_new_string(spelled.c_str());
     }
     g_variant_ref_sink(value);
-    if (o->values != nullptr) {
+    // A number's list names the usual values, and the decoder takes any number of its type
+    // (two stop bits); a text must be one of the list.
+    if (o->values != nullptr && !number) {
         bool listed = false;
         std::string values;
         for (const GSList* l = o->values; l != nullptr; l = l->next) {
@@ -142,15 +260,42 @@ struct instance_info {
     const srd_decoder* dec;
 };
 
+// What the decoders give while they run, from their own threads, within the limits.
 struct collected {
     std::mutex mutex;
     std::vector<decoded_annotation>* out;
     std::vector<decoded_bytes>* bytes;
+    uint64_t offset = 0;  // the capture's number of the session's first sample
     // The classes each instance shows; an instance missing here shows all (no filter).
     std::map<std::string, std::vector<bool>> shown;
     bool filtered;
     std::map<const srd_decoder_inst*, const instance_info*> instances;
+    decode_limits limits;
+    size_t kept_bytes = 0;
+    std::string cut;  // why the limits stopped it; empty while they have not
+
+    // Takes size more bytes (and one annotation more); false once a limit is passed.
+    bool room_for(size_t size, bool annotation) {
+        if (!cut.empty()) return false;
+        if (limits.max_bytes > 0 && kept_bytes + size > limits.max_bytes) {
+            cut = "stopped at " + std::to_string(limits.max_bytes >> 20) + " MB of annotations and bytes";
+            return false;
+        }
+        if (annotation && limits.max_annotations > 0 && out->size() >= limits.max_annotations) {
+            cut = "stopped after " + std::to_string(limits.max_annotations) + " annotations";
+            return false;
+        }
+        kept_bytes += size;
+        return true;
+    }
 };
+
+size_t annotation_bytes(const decoded_annotation& a) {
+    size_t size = sizeof a + a.decoder.size() + a.instance.size() + a.class_name.size() + a.row.size() +
+                  a.row_description.size();
+    for (const std::string& t : a.texts) size += sizeof t + t.size();
+    return size;
+}
 
 void take_annotation(srd_proto_data* data, void* closure) {
     auto& c = *static_cast<collected*>(closure);
@@ -167,8 +312,8 @@ void take_annotation(srd_proto_data* data, void* closure) {
             return;
     }
     decoded_annotation out;
-    out.start = data->start_sample;
-    out.end = data->end_sample;
+    out.start = data->start_sample + c.offset;
+    out.end = data->end_sample + c.offset;
     out.decoder = info.decoder;
     out.instance = info.instance;
     const GSList* cls = g_slist_nth(info.dec->annotations, static_cast<guint>(a->ann_class));
@@ -182,8 +327,10 @@ void take_annotation(srd_proto_data* data, void* closure) {
                 out.row_description = row->desc;
             }
     }
+    out.row_order = out.row.empty() ? row_number + a->ann_class : row_number - 1;
     for (char** t = a->ann_text; t != nullptr && *t != nullptr; ++t) out.texts.emplace_back(*t);
     std::lock_guard<std::mutex> lock(c.mutex);
+    if (!c.room_for(annotation_bytes(out), true)) return;
     c.out->push_back(std::move(out));
 }
 
@@ -198,6 +345,7 @@ void take_binary(srd_proto_data* data, void* closure) {
     if (cls == nullptr || b->size == 0) return;
     const char* const* names = static_cast<char**>(cls->data);
     std::lock_guard<std::mutex> lock(c.mutex);
+    if (!c.room_for(static_cast<size_t>(b->size), false)) return;
     auto found = std::find_if(c.bytes->begin(), c.bytes->end(), [&](const decoded_bytes& x) {
         return x.instance == info.instance && x.class_name == names[0];
     });
@@ -208,8 +356,6 @@ void take_binary(srd_proto_data* data, void* closure) {
     found->data.append(reinterpret_cast<const char*>(b->data), static_cast<size_t>(b->size));
 }
 
-// The classes of a decoder that names select ("rx-data:warnings"): class names first, then
-// rows for their classes; false with the message for a name that is neither.
 bool select_classes(const srd_decoder* d, const std::string& names, std::vector<bool>& shown, std::string& message) {
     shown.assign(g_slist_length(d->annotations), false);
     for (const std::string& name : split(names, ':')) {
@@ -236,13 +382,25 @@ bool select_classes(const srd_decoder* d, const std::string& names, std::vector<
 }  // namespace
 
 int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::vector<std::string>& stacks,
-                   const std::vector<std::string>& filters, decode_result& result, std::string& message) {
+                   const std::vector<std::string>& filter_options, decode_result& result, std::string& message,
+                   const decode_limits& limits) {
     const int inputs = r.capture_mode == MODE_LOGIC16 ? 16 : r.capture_mode == MODE_MIXED ? 8 : 0;
     if (inputs == 0) {
         const char* title = capture_mode_title(r.capture_mode);
         message = std::string("a ") + (title ? title : "capture of an unknown mode") +
                   " capture has no logic inputs to decode (16 Bit Logic and Mixed Mode have them)";
         return 1;
+    }
+    // sigrok-cli's -A takes several, comma-separated: uart=rx-data,spi.
+    std::vector<std::string> filters;
+    for (const std::string& option : filter_options)
+        for (const std::string& filter : split(option, ','))
+            if (!filter.empty()) filters.push_back(filter);
+    if (stacks.size() > MAX_DECODE_STACKS || filters.size() > MAX_DECODE_FILTERS) {
+        message = "at most " + std::to_string(MAX_DECODE_STACKS) + " stacks (-P) and " + std::to_string(MAX_DECODE_FILTERS) +
+                  " selections of annotations (-A) in one decoding; these are " + std::to_string(stacks.size()) +
+                  " and " + std::to_string(filters.size());
+        return 2;
     }
     const int unit = inputs / 8;
     const uint8_t* samples = r.capture_mode == MODE_LOGIC16 ? r.sample_area : r.channel_a;
@@ -262,12 +420,19 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
     sink.out = &result.annotations;
     sink.bytes = &result.bytes;
     sink.filtered = !filters.empty();
+    sink.limits = limits;
+    // The session counts its samples from 0; a range's annotations get the capture's numbers.
+    sink.offset = static_cast<uint64_t>(first);
     int status = 0;
     const auto fail = [&](int code, const std::string& text) {
         status = code;
         message = text;
     };
     std::map<std::string, int> seen;  // instances of each decoder
+    const auto reported = [&](const std::string& what) {
+        const std::string report = log_text(false);
+        return report.empty() ? what : what + ": " + objection(report);
+    };
 
     for (const std::string& stack : stacks) {
         srd_decoder_inst* below = nullptr;
@@ -279,6 +444,23 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
             if (d == nullptr) {
                 status = 2;
                 break;
+            }
+            if (bottom && !takes(d->inputs, "logic")) {
+                fail(2, id + " decodes what " + joined(d->inputs) + " gives, not the logic inputs: stack it on that decoder (-P " +
+                            std::string(d->inputs != nullptr ? static_cast<const char*>(d->inputs->data) : "...") +
+                            ":...," + id + ")");
+                break;
+            }
+            if (!bottom) {
+                bool matches = false;
+                for (const GSList* o = below->decoder->outputs; o != nullptr && !matches; o = o->next)
+                    matches = takes(d->inputs, static_cast<const char*>(o->data));
+                if (!matches) {
+                    fail(1, "No matching in-/output when stacking " + id + " onto " + below->decoder->id + ": " +
+                                below->decoder->id + " gives " + joined(below->decoder->outputs) + ", " + id + " takes " +
+                                joined(d->inputs));
+                    break;
+                }
             }
             GHashTable* options = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, (GDestroyNotify)g_variant_unref);
             GHashTable* channels = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, (GDestroyNotify)g_variant_unref);
@@ -307,22 +489,29 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
                                 "; korvane-cli decode --show " + id + " lists them");
                 }
             }
+            for (const GSList* l = d->channels; l != nullptr && bottom && status == 0; l = l->next) {
+                const auto* c = static_cast<const srd_channel*>(l->data);
+                if (!g_hash_table_contains(channels, c->id))
+                    fail(2, id + ": the channel " + c->id + " (" + c->name + ") is required: give it as " + id + ":" + c->id +
+                                "=D0 (or the input it is on)");
+            }
             if (status == 0) {
                 // The library names every instance after its decoder; a second one of a kind
                 // gets a number.
                 const int n = ++seen[id];
                 const std::string name = n == 1 ? id : id + "-" + std::to_string(n);
                 if (n > 1) g_hash_table_insert(options, g_strdup("id"), g_variant_ref_sink(g_variant_new_string(name.c_str())));
-                logged.clear();
+                clear_log();
                 srd_decoder_inst* di = srd_inst_new(session, id.c_str(), options);
-                if (di == nullptr) fail(2, id + ": the decoder refused its options" + (logged.empty() ? "" : ": " + logged));
+                if (di == nullptr) fail(2, reported(id + ": the decoder refused its options"));
                 else if (bottom && srd_inst_channel_set_all(di, channels) != SRD_OK)
-                    fail(2, id + ": the decoder refused its channels" + (logged.empty() ? "" : ": " + logged));
+                    fail(2, reported(id + ": the decoder refused its channels"));
                 else if (below != nullptr && srd_inst_stack(session, below, di) != SRD_OK)
-                    fail(2, id + " cannot be stacked on " + below->decoder->id + (logged.empty() ? "" : ": " + logged));
+                    fail(1, reported(id + " cannot be stacked on " + below->decoder->id));
                 if (status == 0) {
                     infos.push_back(std::make_unique<instance_info>(instance_info{id, name, d}));
                     sink.instances[di] = infos.back().get();
+                    result.instances.push_back(name);
                     below = di;
                 }
             }
@@ -358,27 +547,55 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
             for (size_t k = 0; k < shown.size(); ++k) known->second[k] = known->second[k] || shown[k];
     }
 
+    bool decoder_failed = false;
     if (status == 0) {
         srd_pd_output_callback_add(session, SRD_OUTPUT_ANN, take_annotation, &sink);
         srd_pd_output_callback_add(session, SRD_OUTPUT_BINARY, take_binary, &sink);
         GVariant* rate = g_variant_new_uint64(static_cast<uint64_t>(std::llround(result.rate_hz)));
         srd_session_metadata_set(session, SRD_CONF_SAMPLERATE, rate);
-        logged.clear();
+        clear_log();
         if (srd_session_start(session) != SRD_OK) {
-            fail(1, "the decoders could not start" + (logged.empty() ? "" : ": " + logged));
+            decoder_failed = true;
+            fail(1, "the decoders could not start");
         } else {
-            // In blocks, with absolute sample numbers and the end excluded.
-            constexpr uint64_t BLOCK = 1 << 20;
-            for (uint64_t at = static_cast<uint64_t>(first); at <= static_cast<uint64_t>(last) && status == 0;) {
-                const uint64_t end = std::min<uint64_t>(at + BLOCK, static_cast<uint64_t>(last) + 1);
-                const int sent = srd_session_send(session, at, end, samples + at * static_cast<uint64_t>(unit),
+            // In blocks, the end excluded; with a time limit, small enough to keep to it.
+            using clock = std::chrono::steady_clock;
+            const auto started_at = clock::now();
+            const uint64_t block = limits.max_seconds > 0 ? 1 << 16 : 1 << 20;
+            const uint64_t count = static_cast<uint64_t>(last) - static_cast<uint64_t>(first) + 1;
+            const uint8_t* from = samples + static_cast<uint64_t>(first) * static_cast<uint64_t>(unit);
+            for (uint64_t at = 0; at < count && status == 0;) {
+                const uint64_t end = std::min<uint64_t>(at + block, count);
+                const int sent = srd_session_send(session, at, end, from + at * static_cast<uint64_t>(unit),
                                                   (end - at) * static_cast<uint64_t>(unit), static_cast<uint64_t>(unit));
-                if (sent != SRD_OK) fail(1, std::string("a decoder failed: ") + (logged.empty() ? srd_strerror(sent) : logged));
+                // A decoder's exception ends the decoding, a stacked one's too (the library
+                // reports it and goes on).
+                if (sent != SRD_OK || !log_text(true).empty()) {
+                    decoder_failed = true;
+                    fail(1, std::string("a decoder failed: ") + srd_strerror(sent));
+                }
                 at = end;
+                std::lock_guard<std::mutex> cut(sink.mutex);
+                if (!sink.cut.empty()) break;
+                if (limits.max_seconds > 0 && at < count &&
+                    std::chrono::duration<double>(clock::now() - started_at).count() > limits.max_seconds) {
+                    sink.cut = "stopped after " + std::to_string(static_cast<int>(limits.max_seconds)) + " s, at sample " +
+                               std::to_string(at + sink.offset);
+                    break;
+                }
             }
         }
     }
+    std::map<std::string, std::string> names;  // the library's names of the instances, and ours
+    for (const auto& known : sink.instances) names[known.first->inst_id] = known.second->instance;
     srd_session_destroy(session);
+    // The decoders' threads have ended: all they said is in the log.
+    if (decoder_failed) {
+        const std::string report = log_text(true).empty() ? log_text(false) : log_text(true);
+        if (!report.empty()) message = objection(report, names);
+    }
+    result.cut_short = !sink.cut.empty();
+    result.cut_short_reason = sink.cut;
     if (status != 0) result.annotations.clear();
     return status;
 }
@@ -508,21 +725,70 @@ json decode_json(const decode_result& result) {
         bytes.push_back({{"decoder", b.instance}, {"class", b.class_name}, {"description", b.description},
                          {"count", b.data.size()}, {"text", quoted_bytes(b.data)}, {"hex", hex}});
     }
-    return {{"samplerate_hz", result.rate_hz}, {"annotations", list}, {"bytes", bytes}};
+    json document = {{"samplerate_hz", result.rate_hz}, {"annotations", list}, {"bytes", bytes}};
+    if (result.cut_short) {
+        document["cut_short"] = true;
+        document["cut_short_reason"] = result.cut_short_reason;
+    }
+    return document;
+}
+
+namespace {
+
+// The escape of a control character, or empty for a character written as it is.
+std::string escape_of(unsigned char ch) {
+    if (ch == '\n') return "\\n";
+    if (ch == '\r') return "\\r";
+    if (ch == '\t') return "\\t";
+    if (ch >= 0x20 && ch != 0x7F) return "";
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02X", ch);
+    return escape;
+}
+
+}  // namespace
+
+std::string one_line_text(const std::string& text) {
+    std::string out;
+    for (unsigned char ch : text) {
+        const std::string escape = escape_of(ch);
+        out += escape.empty() ? std::string(1, static_cast<char>(ch)) : escape;
+    }
+    return out;
 }
 
 std::string quoted_bytes(const std::string& data) {
     std::string text = "\"";
     char escape[8];
     for (unsigned char ch : data) {
-        if (ch == '\\' || ch == '"') text += std::string("\\") + static_cast<char>(ch);
-        else if (ch == '\n') text += "\\n";
-        else if (ch == '\t') text += "\\t";
-        else if (ch >= 0x20 && ch < 0x7F) text += static_cast<char>(ch);
-        else {
+        if (ch == '\\' || ch == '"') {
+            text += std::string("\\") + static_cast<char>(ch);
+        } else if (ch >= 0x80) {
             std::snprintf(escape, sizeof escape, "\\x%02X", ch);
             text += escape;
+        } else {
+            const std::string control = escape_of(ch);
+            text += control.empty() ? std::string(1, static_cast<char>(ch)) : control;
         }
     }
     return text + "\"";
+}
+
+size_t decode_result_bytes(const decode_result& result) {
+    size_t size = sizeof result;
+    for (const decoded_annotation& a : result.annotations) size += annotation_bytes(a);
+    for (const decoded_bytes& b : result.bytes)
+        size += sizeof b + b.instance.size() + b.class_name.size() + b.description.size() + b.data.size();
+    return size;
+}
+
+void preload_decoders_of_library() {
+    std::string ignored;
+    std::lock_guard<std::mutex> lock(library_mutex);
+    if (start_library(ignored)) srd_decoder_load_all();
+}
+
+void set_decode_verbose(bool on) {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    verbose = on;
 }

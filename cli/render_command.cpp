@@ -73,6 +73,9 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
     c->add_option("--decode", o.decode, "Decode the logic inputs (a decoder as decode -P takes it) and draw the "
                                         "annotations as rows under the picture; may be given more than once")
         ->type_name("STACK");
+    c->add_option("-A,--protocol-decoder-annotations", o.annotations,
+                  "With --decode: draw only these annotations, as decode -A takes them (uart=rx-data,spi)")
+        ->type_name("DECODER[=CLASS[:CLASS]]");
     c->footer("Exit status: 0 written; 1 nothing written: the capture's header is damaged; 2 a bad command line "
               "(an output that is the input among them); 5 a file that could not be read or written. The picture is "
               "written completely or not at all.\n");
@@ -187,10 +190,14 @@ int prepare_render(const std::string& name, const render_options& o, const rende
     if (s.step >= 0) zoom_pan_range(s.step);
     content.width = s.width;
     content.height = s.height;
+    if (!o.annotations.empty() && o.decode.empty()) {
+        message = "-A: selects annotations of --decode, and there is none";
+        return EXIT_USAGE;
+    }
     if (!o.decode.empty()) {
         auto decoded = std::make_shared<decode_result>();
         const int32_t last = samples_in_mode(dso_structure.capture_mode) - 1;
-        if (const int refused = decode_capture(dso_structure, 0, last, o.decode, {}, *decoded, message)) {
+        if (const int refused = decode_capture(dso_structure, 0, last, o.decode, o.annotations, *decoded, message)) {
             message = "--decode: " + message;
             return refused;
         }

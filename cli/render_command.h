@@ -23,6 +23,7 @@ struct render_options {
     bool no_pretrigger_marker = false;
     bool no_trigger_level = false;
     std::vector<std::string> decode;  // decoder stacks as -P gives them, drawn as rows below the lanes
+    std::vector<std::string> annotations;  // which of their annotations, as decode -A takes them
 };
 
 // The client area a picture takes: the window's minimum, and the widest and tallest cairo

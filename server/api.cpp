@@ -20,7 +20,6 @@
 #include "cli/io_command.h"
 #include "cli/outputs.h"
 #include "cli/protocol_decode.h"
-#include "server/decode_shim.h"
 #include "cli/render_command.h"
 #include "display/paint.h"
 #include "display/view_range.h"

@@ -17,7 +17,6 @@
 #include "app/error_presentation.h"
 #include "cli/cli_common.h"
 #include "cli/protocol_decode.h"
-#include "server/decode_shim.h"
 #include "hardware/port.h"
 #include "server/http_server.h"
 #include "server/instrument.h"

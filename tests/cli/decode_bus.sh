@@ -92,12 +92,67 @@ refused() {  # refused STATUS WORDS ARGS...
   grep -qF -- "$words" "$work/err.txt" || fail "decode $* says $(cat "$work/err.txt"), not $words"
   [ ! -s "$work/out.txt" ] || fail "decode $* printed annotations"
 }
-refused 2 "'uartx' is not a decoder" "$work/bus.dso" -P uartx:rx=D0
+refused 2 "no decoder named 'uartx'" "$work/bus.dso" -P uartx:rx=D0
+# A Python module that is no decoder never reaches the library, which would import it.
+refused 2 "no decoder named 'this'" "$work/bus.dso" -P this
+grep -q "Beautiful is better" "$work/out.txt" "$work/err.txt" && fail "decode -P this imported Python's this"
+refused 1 "No matching in-/output when stacking spiflash onto i2c" "$work/bus.dso" -P i2c:scl=D6:sda=D7,spiflash
+refused 1 "No matching in-/output when stacking uart onto uart" "$work/bus.dso" -P uart:rx=D0,uart
+refused 2 "the channel sda (SDA) is required" "$work/bus.dso" -P i2c:scl=D6
+# A decoder's exception is one line naming it, its traceback only with --verbose.
+refused 1 "spi: ValueError: negative shift count" "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0
+[ "$(wc -l <"$work/err.txt")" -eq 1 ] || fail "a decoder's exception took $(wc -l <"$work/err.txt") lines"
+"$cli" decode "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0 --verbose 2>"$work/err.txt" >/dev/null || true
+grep -q "Traceback" "$work/err.txt" || fail "decode --verbose shows no traceback"
 refused 2 "'speed' is neither an option nor a channel" "$work/bus.dso" -P uart:rx=D0:speed=9600
 refused 2 "'fast' is not a whole number" "$work/bus.dso" -P uart:rx=D0:baudrate=fast
 refused 2 "has the logic inputs D0..D7" "$work/mixed.dso" -P i2c:scl=D6:sda=D9
 "$cli" capture --quiet --trigger none -o "$work/dual.dso"
 refused 1 "has no logic inputs" "$work/dual.dso" -P uart:rx=D0
+
+# ---- A range keeps the capture's sample numbers: once the decoder has synced, its
+# annotations are the whole capture's that lie in the range ----
+"$cli" decode "$work/bus.dso" -P uart:rx=D0:baudrate=115200 >"$work/whole.txt"
+"$cli" decode "$work/bus.dso" -P uart:rx=D0:baudrate=115200 --range 170000:300000 >"$work/part.txt" ||
+  fail "decode --range 170000:300000 exited $?"
+python3 - "$work/whole.txt" "$work/part.txt" <<'EOF' || fail "decode --range differs from the whole capture's annotations"
+import re, sys
+def annotations(path):
+    return [(int(m[1]), int(m[2]), m[3]) for m in re.finditer(r"^(\d+)-(\d+)  \S+ \S+  (.*)$", open(path).read(), re.M)]
+whole, part = annotations(sys.argv[1]), annotations(sys.argv[2])
+synced = min(s for s, _, _ in part) if part else None
+inside = [a for a in whole if synced is not None and a[0] >= synced and a[1] <= 300000]
+sys.exit(0 if len(part) > 50 and synced >= 170000 and [a for a in part if a[1] <= 300000] == inside else 1)
+EOF
+# -A as sigrok-cli takes it: decoders separated by commas, and repeated.
+"$cli" decode "$work/bus.dso" -P uart:rx=D0:baudrate=115200 -P i2c:scl=D6:sda=D7 -A uart=rx-data,i2c=address-write \
+  >"$work/both.txt" || fail "decode -A uart=rx-data,i2c=address-write exited $?"
+[ "$(grep -cE '^[0-9]+-[0-9]+  .*  (uart  rx-data|i2c  address-write)  ' "$work/both.txt")" -gt 10 ] &&
+  ! grep -qE '^[0-9]+-[0-9]+  .*  (uart  rx-start|i2c  data-write)  ' "$work/both.txt" ||
+  fail "decode -A uart=rx-data,i2c=address-write shows $(grep -c . "$work/both.txt") lines of other classes"
+# Line breaks of a text stay on its line: spiflash's status register runs over several. A
+# flash's "read status register" on SPI (D2 clock, D3 MOSI, D4 MISO, D5 select), in the samples
+# of a 16 Bit Logic capture.
+python3 - "$work/bus.dso" "$work/flash.dso" <<'EOF'
+import sys
+image = bytearray(open(sys.argv[1], "rb").read())
+CLK, MOSI, MISO, CS = 4, 8, 16, 32
+lines = [CS] * 1000
+for mosi, miso in ((0x05, 0xFF), (0xFF, 0x9C)):
+    for bit in range(7, -1, -1):
+        level = (MOSI if mosi >> bit & 1 else 0) | (MISO if miso >> bit & 1 else 0)
+        lines += [level] * 4 + [level | CLK] * 4
+lines += [0] * 4 + [CS] * 100
+for k, level in enumerate(lines):
+    image[14 + 2 * k], image[15 + 2 * k] = level, 0
+open(sys.argv[2], "wb").write(image)
+EOF
+"$cli" decode "$work/flash.dso" -P spi:clk=D2:mosi=D3:miso=D4:cs=D5,spiflash -A spiflash >"$work/flash.txt"
+grep -q 'progress\.\\nInternal write enable' "$work/flash.txt" &&
+  ! grep -qvE '^[0-9]+-[0-9]+  ' "$work/flash.txt" ||
+  fail "the status register's text is not one line with \\n: $(head -c 300 "$work/flash.txt")"
+"$cli" decode "$work/flash.dso" -P spi:clk=D2:mosi=D3:miso=D4:cs=D5,spiflash -A spiflash --json |
+  grep -q 'progress\.\\nInternal' || fail "decode --json changed the status register's text"
 
 # ---- render --decode: rows under the picture, which stays pixel for pixel ----
 "$cli" render "$work/bus.dso" --size 800x600 -o "$work/plain.png"
@@ -111,5 +166,10 @@ moved=$(compare -metric AE "$work/plain.png" "$work/top.png" null: 2>&1 || true)
 inked=$(convert "$work/rows.png" -crop "800x$((height - 600))+0+600" +repage -fill black +opaque white \
   -format '%[fx:int(mean*w*h)]' info:)
 [ "$((width * (height - 600) - inked))" -gt 2000 ] || fail "the rows under the picture are nearly empty"
+# -A as decode takes it: fewer rows.
+"$cli" render "$work/bus.dso" --size 800x600 -o "$work/rows-a.png" --decode uart:rx=D0:baudrate=115200 \
+  --decode i2c:scl=D6:sda=D7 -A uart=rx-data,i2c=address-write
+read -r width height_a < <(identify -format '%w %h\n' "$work/rows-a.png")
+[ "$height_a" -lt "$height" ] || fail "render -A drew as many rows as without it"
 
 finish
