@@ -101,7 +101,7 @@ refused 1 "No matching in-/output when stacking uart onto uart" "$work/bus.dso" 
 refused 2 "the channel sda (SDA) is required" "$work/bus.dso" -P i2c:scl=D6
 # A decoder's exception is one line naming it, its traceback only with --verbose.
 refused 1 "spi: ValueError: negative shift count" "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0
-[ "$(wc -l <"$work/err.txt")" -eq 1 ] || fail "a decoder's exception took $(wc -l <"$work/err.txt") lines"
+! grep -qE 'Traceback|File "' "$work/err.txt" || fail "a decoder's exception shows its traceback: $(head -3 "$work/err.txt")"
 "$cli" decode "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0 --verbose 2>"$work/err.txt" >/dev/null || true
 grep -q "Traceback" "$work/err.txt" || fail "decode --verbose shows no traceback"
 refused 2 "'speed' is neither an option nor a channel" "$work/bus.dso" -P uart:rx=D0:speed=9600
@@ -151,8 +151,8 @@ EOF
 grep -q 'progress\.\\nInternal write enable' "$work/flash.txt" &&
   ! grep -qvE '^[0-9]+-[0-9]+  ' "$work/flash.txt" ||
   fail "the status register's text is not one line with \\n: $(head -c 300 "$work/flash.txt")"
-"$cli" decode "$work/flash.dso" -P spi:clk=D2:mosi=D3:miso=D4:cs=D5,spiflash -A spiflash --json |
-  grep -q 'progress\.\\nInternal' || fail "decode --json changed the status register's text"
+"$cli" decode "$work/flash.dso" -P spi:clk=D2:mosi=D3:miso=D4:cs=D5,spiflash -A spiflash --json >"$work/flash.json"
+grep -q 'progress\.\\nInternal' "$work/flash.json" || fail "decode --json changed the status register's text"
 
 # ---- render --decode: rows under the picture, which stays pixel for pixel ----
 "$cli" render "$work/bus.dso" --size 800x600 -o "$work/plain.png"
