@@ -30,7 +30,7 @@ bool verbose = false;
 // the decoders' own threads say it too.
 std::mutex log_mutex;
 std::string logged;
-std::string logged_errors;
+std::string logged_errors;  // the decoders' exceptions
 
 int keep_log(void*, int level, const char* format, va_list args) {
     if (level > SRD_LOG_WARN) return SRD_OK;
@@ -44,7 +44,15 @@ int keep_log(void*, int level, const char* format, va_list args) {
     text.resize(static_cast<size_t>(length));
     std::lock_guard<std::mutex> lock(log_mutex);
     if (verbose) std::fprintf(stderr, "%s\n", text.c_str());
-    for (std::string* kept : {&logged, level <= SRD_LOG_ERR ? &logged_errors : nullptr}) {
+    // A decoder's exception ("ValueError: Protocol decoder instance spi-1: ..."), which ends the
+    // decoding; the library's other errors (an annotation of a class the decoder does not
+    // declare) go by, as sigrok-cli lets them.
+    size_t type_end = 0;
+    while (type_end < text.size() && (std::isalnum(static_cast<unsigned char>(text[type_end])) || text[type_end] == '_' ||
+                                      text[type_end] == '.'))
+        ++type_end;
+    const bool exception = level <= SRD_LOG_ERR && type_end > 0 && text.compare(type_end, 2, ": ") == 0;
+    for (std::string* kept : {&logged, exception ? &logged_errors : nullptr}) {
         if (kept == nullptr) continue;
         if (!kept->empty()) *kept += "\n";
         *kept += text;
@@ -71,20 +79,38 @@ std::string objection(const std::string& report, const std::map<std::string, std
     size_t at = 0;
     for (size_t next; (next = report.find('\n', at)) != std::string::npos; at = next + 1) lines.push_back(report.substr(at, next - at));
     lines.push_back(report.substr(at));
-    std::string exception;
-    for (const std::string& line : lines)
-        if (!line.empty() && line[0] != ' ' && line.rfind("Traceback", 0) != 0) exception = line;
-    const size_t named = lines[0].find("instance ");
-    if (named == std::string::npos || exception.empty()) return one_line_text(exception.empty() ? lines[0] : exception);
-    const size_t start = named + 9, end = lines[0].find_first_of(": ", start);
-    std::string instance = lines[0].substr(start, end - start);
-    const auto named_so = names.find(instance);  // the library's "uart-1" is the command line's "uart"
-    if (named_so != names.end()) instance = named_so->second;
-    // The first line repeats the exception's message after the instance's name.
-    if (lines.size() == 1) {
-        const size_t message = lines[0].find(": ", end);
-        const std::string kind = lines[0].substr(0, lines[0].find(": "));
-        exception = message == std::string::npos ? lines[0] : kind + lines[0].substr(message);
+    // The line that names the instance ("... instance spi-1: ...", "Calling spi-1 decode()
+    // failed: ..."), and the traceback's last line: the exception.
+    std::string header = lines[0], instance, exception;
+    size_t name_end = std::string::npos;
+    for (const std::string& line : lines) {
+        for (const auto& known : names) {
+            const size_t at = line.find(known.first);
+            const size_t after = at + known.first.size();
+            if (at != std::string::npos && (after == line.size() || line[after] == ':' || line[after] == ' ')) {
+                header = line, instance = known.second, name_end = after;
+                break;
+            }
+        }
+        const size_t named = line.find("instance ");
+        if (instance.empty() && named != std::string::npos) {
+            name_end = std::min(line.find_first_of(": ", named + 9), line.size());
+            header = line, instance = line.substr(named + 9, name_end - named - 9);
+        }
+        if (!instance.empty()) break;
+    }
+    bool traceback = false;
+    for (const std::string& line : lines) {
+        if (line.rfind("Traceback", 0) == 0) traceback = true;
+        else if (traceback && !line.empty() && line[0] != ' ') exception = line;
+    }
+    if (instance.empty()) return one_line_text(exception.empty() ? header : exception);
+    if (exception.empty()) {
+        // No traceback: the exception's type leads the line, its text follows the name.
+        const size_t text = header.find(": ", name_end);
+        const size_t kind = header.find(": ");
+        exception = (kind < name_end ? header.substr(0, kind) + ": " : std::string()) +
+                    (text == std::string::npos ? "the decoder failed" : header.substr(header.find_first_not_of(": ", text)));
     }
     return one_line_text(instance + ": " + exception);
 }
@@ -271,14 +297,16 @@ struct collected {
     bool filtered;
     std::map<const srd_decoder_inst*, const instance_info*> instances;
     decode_limits limits;
-    size_t kept_bytes = 0;
+    size_t kept_bytes = sizeof(decode_result);  // as decode_result_bytes counts them
     std::string cut;  // why the limits stopped it; empty while they have not
 
     // Takes size more bytes (and one annotation more); false once a limit is passed.
     bool room_for(size_t size, bool annotation) {
         if (!cut.empty()) return false;
         if (limits.max_bytes > 0 && kept_bytes + size > limits.max_bytes) {
-            cut = "stopped at " + std::to_string(limits.max_bytes >> 20) + " MB of annotations and bytes";
+            cut = "stopped at " + (limits.max_bytes >= (1 << 20) ? std::to_string(limits.max_bytes >> 20) + " MB"
+                                                                 : std::to_string(limits.max_bytes >> 10) + " KB") +
+                  " of annotations and bytes";
             return false;
         }
         if (annotation && limits.max_annotations > 0 && out->size() >= limits.max_annotations) {
@@ -345,10 +373,13 @@ void take_binary(srd_proto_data* data, void* closure) {
     if (cls == nullptr || b->size == 0) return;
     const char* const* names = static_cast<char**>(cls->data);
     std::lock_guard<std::mutex> lock(c.mutex);
-    if (!c.room_for(static_cast<size_t>(b->size), false)) return;
     auto found = std::find_if(c.bytes->begin(), c.bytes->end(), [&](const decoded_bytes& x) {
         return x.instance == info.instance && x.class_name == names[0];
     });
+    const size_t entry = found == c.bytes->end()
+                             ? sizeof(decoded_bytes) + info.instance.size() + std::strlen(names[0]) + std::strlen(names[1])
+                             : 0;
+    if (!c.room_for(static_cast<size_t>(b->size) + entry, false)) return;
     if (found == c.bytes->end()) {
         c.bytes->push_back({info.instance, names[0], names[1], ""});
         found = c.bytes->end() - 1;
@@ -558,10 +589,10 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
             decoder_failed = true;
             fail(1, "the decoders could not start");
         } else {
-            // In blocks, the end excluded; with a time limit, small enough to keep to it.
+            // In blocks small enough for the limits to stop the feeding soon, the end excluded.
             using clock = std::chrono::steady_clock;
             const auto started_at = clock::now();
-            const uint64_t block = limits.max_seconds > 0 ? 1 << 16 : 1 << 20;
+            const uint64_t block = 1 << 16;
             const uint64_t count = static_cast<uint64_t>(last) - static_cast<uint64_t>(first) + 1;
             const uint8_t* from = samples + static_cast<uint64_t>(first) * static_cast<uint64_t>(unit);
             for (uint64_t at = 0; at < count && status == 0;) {
@@ -591,7 +622,7 @@ int decode_capture(const dso_record& r, int32_t first, int32_t last, const std::
     srd_session_destroy(session);
     // The decoders' threads have ended: all they said is in the log.
     if (decoder_failed) {
-        const std::string report = log_text(true).empty() ? log_text(false) : log_text(true);
+        const std::string report = log_text(false);
         if (!report.empty()) message = objection(report, names);
     }
     result.cut_short = !sink.cut.empty();
@@ -751,6 +782,10 @@ std::string escape_of(unsigned char ch) {
 std::string one_line_text(const std::string& text) {
     std::string out;
     for (unsigned char ch : text) {
+        if (ch == '\\') {
+            out += "\\\\";
+            continue;
+        }
         const std::string escape = escape_of(ch);
         out += escape.empty() ? std::string(1, static_cast<char>(ch)) : escape;
     }

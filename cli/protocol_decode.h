@@ -52,11 +52,10 @@ struct decode_limits {
 constexpr size_t MAX_DECODE_STACKS = 16;
 constexpr size_t MAX_DECODE_FILTERS = 64;
 
-// A text of a decoder on one line: line breaks, tabs and the other control characters as C
-// escapes (\n, \r, \t, \xNN), the rest as it is.
+// A text of a decoder on one line: a backslash as \\, line breaks, tabs and the other control
+// characters as C escapes (\n, \r, \t, \xNN), the rest as it is.
 std::string one_line_text(const std::string& text);
-// Bytes as a quoted text: printable ASCII as it is, with \\ and \" escaped; line breaks and
-// tabs as in one_line_text; every other byte as \xNN.
+// Bytes as a quoted text by the same rule, and \" escaped, every byte beyond ASCII as \xNN.
 std::string quoted_bytes(const std::string& data);
 
 // The bytes a result holds, for the bounds of what is kept.

@@ -101,6 +101,8 @@ refused 1 "No matching in-/output when stacking uart onto uart" "$work/bus.dso" 
 refused 2 "the channel sda (SDA) is required" "$work/bus.dso" -P i2c:scl=D6
 # A decoder's exception is one line naming it, its traceback only with --verbose.
 refused 1 "spi: ValueError: negative shift count" "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0
+# A stacked decoder's exception, which the library only reports, ends the decoding too.
+refused 1 "mxc6225xu: AttributeError:" "$work/bus.dso" -P i2c:scl=D6:sda=D7,mxc6225xu
 ! grep -qE 'Traceback|File "' "$work/err.txt" || fail "a decoder's exception shows its traceback: $(head -3 "$work/err.txt")"
 "$cli" decode "$work/bus.dso" -P spi:clk=D2:mosi=D3:wordsize=0 --verbose 2>"$work/err.txt" >/dev/null || true
 grep -q "Traceback" "$work/err.txt" || fail "decode --verbose shows no traceback"
