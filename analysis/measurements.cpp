@@ -29,9 +29,10 @@ bool portable_only = false;
 
 // Lowest and highest code of each block of 2^block_shift samples of the sequence being
 // measured. A block is one chunk unless the sequence is longer than a Single Channel trace.
-uint8_t block_min[MAX_BLOCKS];
-uint8_t block_max[MAX_BLOCKS];
-int block_shift = 10;
+// Each thread has its own, so that captures are measured on several at once.
+thread_local uint8_t block_min[MAX_BLOCKS];
+thread_local uint8_t block_max[MAX_BLOCKS];
+thread_local int block_shift = 10;
 
 bool use_sse2() { return MEASURE_SSE2 && !portable_only; }
 

@@ -71,6 +71,6 @@ void measure_capture(const dso_record& record, capture_measurements& out);
 void measure_capture_range(const dso_record& record, int32_t first, int32_t last, capture_measurements& out);
 
 // The code that measures: SSE2 where the compiler targets it (every x86-64 build), else the
-// portable code, which true here selects even there. Both give identical figures. The
-// measurements share module buffers: one measurement at a time.
+// portable code, which true here selects even there. Both give identical figures. Threads
+// measure at once, each in buffers of its own.
 void set_measurements_portable(bool portable);

@@ -39,8 +39,9 @@ char stream_buffer[1 << 16];
 
 bool write_csv_lines(std::FILE* out) { return write_csv_lines(out, 0, samples_in_mode(dso_structure.capture_mode) - 1); }
 
-bool write_csv_lines(std::FILE* out, int32_t first, int32_t last) {
-    const dso_record& r = dso_structure;
+bool write_csv_lines(std::FILE* out, int32_t first, int32_t last) { return write_csv_lines(out, dso_structure, first, last); }
+
+bool write_csv_lines(std::FILE* out, const dso_record& r, int32_t first, int32_t last) {
     char line[64];
     switch (r.capture_mode) {
     case MODE_DUAL:

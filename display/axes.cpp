@@ -38,6 +38,12 @@ const char* time_unit(int i) {
 }
 
 void draw_x_axis(canvas& surface, int32_t x_left, int32_t x_right, int32_t y, sample_range range) {
+    draw_x_axis(surface, x_left, x_right, y, range, dso_structure.capture_mode, dso_structure.sample_rate_index,
+                display_preferences.show_time_on_x_axis != 0);
+}
+
+void draw_x_axis(canvas& surface, int32_t x_left, int32_t x_right, int32_t y, sample_range range, int8_t capture_mode,
+                 int8_t sample_rate_index, bool show_time) {
     x_left = limit_coordinate(x_left);
     x_right = limit_coordinate(x_right);
     y = limit_coordinate(y);
@@ -47,13 +53,12 @@ void draw_x_axis(canvas& surface, int32_t x_left, int32_t x_right, int32_t y, sa
 
     // The axis values of the first and last sample: sample numbers, or times in the unit
     // that makes the span last 10 or more.
-    const bool show_time = display_preferences.show_time_on_x_axis != 0;
     int64_t first = range.start;
     int64_t last = range.end;
     const char* unit = "";
     if (show_time) {
-        double rate = dso_structure.capture_mode == MODE_SINGLE ? 100.0 : 50.0;
-        for (int k = 0; k < dso_structure.sample_rate_index; ++k) rate *= 0.5;
+        double rate = capture_mode == MODE_SINGLE ? 100.0 : 50.0;
+        for (int k = 0; k < sample_rate_index; ++k) rate *= 0.5;
         double seconds = static_cast<double>(1e-6f) / rate;  // per sample
         double duration = static_cast<double>(static_cast<int64_t>(range.end) - range.start) * seconds;
         int scalings = 0;

@@ -18,6 +18,9 @@ const char* time_unit(int i);
 // The horizontal axis across x_left..x_right at row y with ticks and labels below it, over
 // the range (with the record's capture_mode and sample_rate_index for time labels).
 void draw_x_axis(canvas& surface, int32_t x_left, int32_t x_right, int32_t y, sample_range range);
+// The same for a capture of that mode and rate index, with times when show_time is set.
+void draw_x_axis(canvas& surface, int32_t x_left, int32_t x_right, int32_t y, sample_range range, int8_t capture_mode,
+                 int8_t sample_rate_index, bool show_time);
 
 void draw_analogue_y_axis(canvas& surface, int32_t x, int32_t y_top, int32_t y_bottom);
 

@@ -352,9 +352,14 @@ void draw_logic_traces(canvas& surface, const uint8_t* bytes, const uint8_t* wor
 }
 
 void draw_pretrigger_marker(canvas& surface, const plot_area& plot, sample_range range) {
-    if (display_preferences.show_pretrigger_position == 0) return;
+    draw_pretrigger_marker(surface, plot, range, dso_structure, display_preferences);
+}
+
+void draw_pretrigger_marker(canvas& surface, const plot_area& plot, sample_range range, const dso_record& record,
+                            const display_preferences_flags& preferences) {
+    if (preferences.show_pretrigger_position == 0) return;
     // Compared as unsigned values, so that a negative pretrigger is never shown.
-    const uint32_t p = static_cast<uint32_t>(dso_structure.pretrigger);
+    const uint32_t p = static_cast<uint32_t>(record.pretrigger);
     const uint32_t start = static_cast<uint32_t>(range.start);
     const uint32_t end = static_cast<uint32_t>(range.end);
     if (p < start || p > end) return;
@@ -368,9 +373,14 @@ void draw_pretrigger_marker(canvas& surface, const plot_area& plot, sample_range
 }
 
 void draw_trigger_level(canvas& surface, const plot_area& plot, int channel) {
-    if (display_preferences.show_trigger_level == 0) return;
-    const int8_t mode = dso_structure.capture_mode;
-    switch (dso_structure.trigger_source) {
+    draw_trigger_level(surface, plot, channel, dso_structure, display_preferences);
+}
+
+void draw_trigger_level(canvas& surface, const plot_area& plot, int channel, const dso_record& record,
+                        const display_preferences_flags& preferences) {
+    if (preferences.show_trigger_level == 0) return;
+    const int8_t mode = record.capture_mode;
+    switch (record.trigger_source) {
     case TRIGGER_EXTERNAL:
     case TRIGGER_NONE:
         return;
@@ -386,7 +396,7 @@ void draw_trigger_level(canvas& surface, const plot_area& plot, int channel) {
     const plot_area area = limit_area(plot);
     const float scale = 1.0f / 256.0f;
     const int32_t y = area.y_top + trunc_to_pixel(static_cast<double>(area.y_bottom - area.y_top) *
-                                                   (255 - static_cast<int32_t>(dso_structure.trigger_value)) *
+                                                   (255 - static_cast<int32_t>(record.trigger_value)) *
                                                    scale);
     surface.move_to(area.x_left, y);
     surface.line_to(area.x_right, y);
@@ -395,6 +405,12 @@ void draw_trigger_level(canvas& surface, const plot_area& plot, int channel) {
 void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     // The capture thread holds the same guard while it lays a download into the buffers.
     record_buffers_guard guard;
+    paint_record(surface, dso_structure, window_view(), left, top, right, bottom);
+}
+
+void paint_record(canvas& surface, const dso_record& record, const record_view& view, int32_t left, int32_t top,
+                  int32_t right, int32_t bottom) {
+    const display_preferences_flags& preferences = view.preferences;
     left = limit_coordinate(left);
     top = limit_coordinate(top);
     right = limit_coordinate(right);
@@ -403,10 +419,10 @@ void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int
     surface.select_new_pen(COLOUR_WHITE);
     surface.fill_background(left, top, right, bottom);
 
-    const int8_t mode = dso_structure.capture_mode;
+    const int8_t mode = record.capture_mode;
     plot_area areas[2];
     const int area_count = plot_layout(mode, left, top, right, bottom, areas);
-    const sample_range range = range_to_paint();
+    const sample_range range = range_to_paint(view, mode);
     const plot_area& upper = areas[0];
     const plot_area& lower = areas[1];
 
@@ -414,18 +430,18 @@ void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int
     if (area_count > 0) {
         switch (mode) {
         case MODE_DUAL:
-            draw_analogue_trace(surface, dso_structure.channel_a, FIFO_SIZE, upper, range);
-            draw_analogue_trace(surface, dso_structure.channel_b, FIFO_SIZE, lower, range);
+            draw_analogue_trace(surface, record.channel_a, FIFO_SIZE, upper, range);
+            draw_analogue_trace(surface, record.channel_b, FIFO_SIZE, lower, range);
             break;
         case MODE_SINGLE:
-            draw_analogue_trace(surface, dso_structure.sample_area, SAMPLE_AREA_SIZE, upper, range);
+            draw_analogue_trace(surface, record.sample_area, SAMPLE_AREA_SIZE, upper, range);
             break;
         case MODE_LOGIC16:
-            draw_logic_traces(surface, nullptr, dso_structure.sample_area, SAMPLE_AREA_SIZE / 2, upper, range);
+            draw_logic_traces(surface, nullptr, record.sample_area, SAMPLE_AREA_SIZE / 2, upper, range);
             break;
         default:  // MODE_MIXED
-            draw_analogue_trace(surface, dso_structure.channel_b, FIFO_SIZE, upper, range);
-            draw_logic_traces(surface, dso_structure.channel_a, nullptr, FIFO_SIZE, lower, range);
+            draw_analogue_trace(surface, record.channel_b, FIFO_SIZE, upper, range);
+            draw_logic_traces(surface, record.channel_a, nullptr, FIFO_SIZE, lower, range);
             break;
         }
     }
@@ -434,22 +450,22 @@ void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int
     if (area_count > 0) {
         switch (mode) {
         case MODE_DUAL:
-            draw_pretrigger_marker(surface, upper, range);
-            draw_pretrigger_marker(surface, lower, range);
-            draw_trigger_level(surface, upper, 1);
-            draw_trigger_level(surface, lower, 2);
+            draw_pretrigger_marker(surface, upper, range, record, preferences);
+            draw_pretrigger_marker(surface, lower, range, record, preferences);
+            draw_trigger_level(surface, upper, 1, record, preferences);
+            draw_trigger_level(surface, lower, 2, record, preferences);
             break;
         case MODE_SINGLE:
-            draw_pretrigger_marker(surface, upper, range);
-            draw_trigger_level(surface, upper, 1);
+            draw_pretrigger_marker(surface, upper, range, record, preferences);
+            draw_trigger_level(surface, upper, 1, record, preferences);
             break;
         case MODE_LOGIC16:
-            draw_pretrigger_marker(surface, upper, range);
+            draw_pretrigger_marker(surface, upper, range, record, preferences);
             break;
         default:  // MODE_MIXED
-            draw_pretrigger_marker(surface, upper, range);
-            draw_pretrigger_marker(surface, lower, range);
-            draw_trigger_level(surface, upper, 2);
+            draw_pretrigger_marker(surface, upper, range, record, preferences);
+            draw_pretrigger_marker(surface, lower, range, record, preferences);
+            draw_trigger_level(surface, upper, 2, record, preferences);
             break;
         }
     }
@@ -457,24 +473,26 @@ void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int
     surface.select_new_pen(COLOUR_RED);
     if (area_count > 0) {
         const int32_t h = upper.y_bottom - upper.y_top;
+        const int8_t rate = record.sample_rate_index;
+        const bool times = preferences.show_time_on_x_axis != 0;
         switch (mode) {
         case MODE_DUAL:
-            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range);
-            draw_x_axis(surface, lower.x_left, lower.x_right, lower.y_top + h / 2, range);
+            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range, mode, rate, times);
+            draw_x_axis(surface, lower.x_left, lower.x_right, lower.y_top + h / 2, range, mode, rate, times);
             draw_analogue_y_axis(surface, upper.x_left, upper.y_top, upper.y_bottom);
             draw_analogue_y_axis(surface, lower.x_left, lower.y_top, lower.y_bottom);
             break;
         case MODE_SINGLE:
-            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range);
+            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range, mode, rate, times);
             draw_analogue_y_axis(surface, upper.x_left, upper.y_top, upper.y_bottom);
             break;
         case MODE_LOGIC16:
-            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_bottom, range);
+            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_bottom, range, mode, rate, times);
             draw_logic_y_axis(surface, upper.x_left, upper.y_top, upper.y_bottom, 16);
             break;
         default:  // MODE_MIXED
-            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range);
-            draw_x_axis(surface, lower.x_left, lower.x_right, lower.y_bottom, range);
+            draw_x_axis(surface, upper.x_left, upper.x_right, upper.y_top + h / 2, range, mode, rate, times);
+            draw_x_axis(surface, lower.x_left, lower.x_right, lower.y_bottom, range, mode, rate, times);
             draw_analogue_y_axis(surface, upper.x_left, upper.y_top, upper.y_bottom);
             draw_logic_y_axis(surface, lower.x_left, lower.y_top, lower.y_bottom, 8);
             break;

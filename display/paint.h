@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "capture/dso_structure.h"
 #include "display/canvas.h"
 #include "display/view_range.h"
 
@@ -18,6 +19,12 @@ struct plot_area {
 void paint_client(canvas& surface, int32_t left, int32_t top, int32_t right, int32_t bottom);
 // It shows the range as range_to_paint gives it, holds record_buffers_guard from start to
 // end, and takes client coordinates within +-1,048,576.
+
+// The same paint of any capture record with a view of its own (range and preferences), for
+// a caller that keeps records apart from the window's (the record must not change meanwhile:
+// no guard is taken). Several paints of different records may run at once.
+void paint_record(canvas& surface, const dso_record& record, const record_view& view, int32_t left, int32_t top,
+                  int32_t right, int32_t bottom);
 
 // The plot areas of a capture_mode over the client rectangle, upper area first; returns
 // their number (2 in MODE_DUAL and MODE_MIXED, 1 in MODE_SINGLE and MODE_LOGIC16, 0 for any
@@ -42,7 +49,11 @@ void draw_logic_traces(canvas& surface, const uint8_t* bytes, const uint8_t* wor
 // The vertical line at the record's pretrigger index, when show_pretrigger_position is set
 // and the index lies in the range.
 void draw_pretrigger_marker(canvas& surface, const plot_area& area, sample_range range);
+void draw_pretrigger_marker(canvas& surface, const plot_area& area, sample_range range, const dso_record& record,
+                            const display_preferences_flags& preferences);
 
 // The horizontal line of the record's trigger_value, when show_trigger_level is set and the
 // trigger source belongs to the area's channel (1 or 2).
 void draw_trigger_level(canvas& surface, const plot_area& area, int channel);
+void draw_trigger_level(canvas& surface, const plot_area& area, int channel, const dso_record& record,
+                        const display_preferences_flags& preferences);

@@ -24,6 +24,7 @@ void set_display_defaults();
 
 // 0xBFFFF in Single Channel, 0x5FFFF in every other mode (of the record's capture_mode).
 int32_t last_sample_index();
+int32_t last_sample_index(int8_t capture_mode);
 
 // Stores the range after clamping; returns 1, or 0 when it is empty or reversed (unchanged).
 int set_view_range(int32_t start, int32_t end);
@@ -32,6 +33,20 @@ void reset_view_range();
 
 // Applies ZOOM_IN, ZOOM_OUT, PAN_RIGHT or PAN_LEFT to the range; the caller repaints.
 void zoom_pan_range(int command);
+
+// A view of a capture apart from the window's: the range as it was set (before limit_range)
+// and the preferences. The window's own is view_start, view_end and display_preferences.
+struct record_view {
+    int32_t start;
+    int32_t end;
+    display_preferences_flags preferences;
+};
+// The window's view as it stands.
+record_view window_view();
+// set_view_range, reset_view_range and zoom_pan_range on a view of a capture of that mode.
+int set_view_range(record_view& view, int8_t capture_mode, int32_t start, int32_t end);
+void reset_view_range(record_view& view, int8_t capture_mode);
+void zoom_pan_range(record_view& view, int8_t capture_mode, int command);
 
 // A stretch of samples to draw, both ends included.
 struct sample_range {
@@ -48,3 +63,4 @@ sample_range limit_range(int32_t start, int32_t end, int32_t last);
 // The stored view range as the paint shows it: limit_range over the current mode's
 // samples. The stored range itself is left as it is.
 sample_range range_to_paint();
+sample_range range_to_paint(const record_view& view, int8_t capture_mode);
