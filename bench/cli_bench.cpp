@@ -9,7 +9,7 @@
 #include "bench/bench_support.h"
 #include "capture/dso_structure.h"
 #include "cli/capture_command.h"
-#include "cli/cli_common.h"
+#include "cli/terminal.h"
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "hardware/port.h"

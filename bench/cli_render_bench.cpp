@@ -56,10 +56,15 @@ cairo_status_t count_bytes(void* closure, const unsigned char*, unsigned int len
 
 void render(benchmark::State& state, picture_format format) {
     fill_logic_noise();
+    picture_subject subject;
+    subject.record = &dso_structure;
+    subject.view = window_view();
+    subject.width = WIDTH;
+    subject.height = HEIGHT;
     int64_t bytes = 0;
     for (auto _ : state) {
         bytes = 0;
-        if (!render_picture(format, WIDTH, HEIGHT, count_bytes, &bytes)) state.SkipWithError("render failed");
+        if (!render_picture(format, subject, count_bytes, &bytes)) state.SkipWithError("render failed");
     }
     state.counters["bytes"] = static_cast<double>(bytes);
 }

@@ -19,7 +19,7 @@
 #include "capture/dso_file.h"
 #include "capture/dso_structure.h"
 #include "capture/replacement_file.h"
-#include "cli/outputs.h"
+#include "services/capture_writers.h"
 
 namespace {
 

@@ -15,10 +15,11 @@
 
 #include "app/error_handler.h"
 #include "capture/dso_structure.h"
-#include "cli/cli_common.h"
+#include "cli/terminal.h"
 #include "hardware/capture_sequence.h"
 #include "hardware/capture_services.h"
 #include "hardware/port.h"
+#include "cli/output_options.h"
 #include "cli/render_command.h"
 #include "display/view_range.h"
 
@@ -26,42 +27,7 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-// The rates of a mode as the option takes them: "50MHz", ..., "1.5625MHz".
-std::string rate_list(int8_t mode) {
-    std::string list;
-    for (int i = 0; i <= 5; ++i) {
-        char text[24];
-        std::snprintf(text, sizeof text, "%gMHz", sample_rate_hz(mode, static_cast<int8_t>(i)) / 1e6);
-        list += (i ? ", " : "") + std::string(text);
-    }
-    return list;
-}
-
 }  // namespace
-
-int rate_index_from_text(const std::string& text, int8_t mode) {
-    if (samples_in_mode(mode) == 0) return -1;
-    const std::string t = lower_case(text);
-    if (t.size() == 1 && t[0] >= '0' && t[0] <= '5') return t[0] - '0';
-    const char* start = t.c_str();
-    char* end = nullptr;
-    errno = 0;
-    double value = std::strtod(start, &end);
-    if (end == start || errno != 0 || !(value > 0) || !std::isfinite(value)) return -1;
-    std::string unit(end);
-    while (!unit.empty() && unit[0] == ' ') unit.erase(0, 1);
-    double megahertz;
-    if (unit == "mhz" || unit.empty()) megahertz = value;
-    else if (unit == "khz") megahertz = value / 1e3;
-    else if (unit == "hz") megahertz = value / 1e6;
-    else return -1;
-    for (int i = 0; i <= 5; ++i) {
-        const double rate = sample_rate_hz(mode, static_cast<int8_t>(i)) / 1e6;
-        const double shown = std::round(rate * 10.0) / 10.0;  // as the dialog lists it: 6.3 for 6.25
-        if (std::fabs(megahertz - rate) <= 1e-9 * rate || std::fabs(megahertz - shown) <= 1e-9 * rate) return i;
-    }
-    return -1;
-}
 
 CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
     CLI::App* c = app.add_subcommand(
@@ -143,54 +109,21 @@ capture_outputs capture_outputs_from_options(const CLI::App& command, const capt
 }
 
 capture_header capture_header_from_options(const CLI::App& command, const capture_options& o) {
-    capture_header h{};
-    h.capture_mode = mode_from_option_name(o.mode);
-    const char* mode_name = mode_option_name(h.capture_mode);
-
-    int rate = rate_index_from_text(o.rate, h.capture_mode);
-    if (rate < 0)
-        throw CLI::ValidationError("--rate", "'" + o.rate + "' is not a rate of " + mode_name + " mode; use one of " +
-                                                 rate_list(h.capture_mode) + ", or an index 0..5");
-    h.sample_rate_index = static_cast<int8_t>(rate);
-
+    capture_settings settings;
+    settings.mode = mode_from_option_name(o.mode);
+    settings.rate = o.rate;
     for (size_t i = 0; i < TRIGGER_SOURCE_NAMES.size(); ++i)
-        if (TRIGGER_SOURCE_NAMES[i] == lower_case(o.trigger)) h.trigger_source = static_cast<int8_t>(i);
-    if (h.trigger_source == TRIGGER_CHANNEL_B && !(h.capture_mode == MODE_DUAL || h.capture_mode == MODE_MIXED))
-        throw CLI::ValidationError("--trigger", "channel B is not a trigger source in " + std::string(mode_name) +
-                                                    " mode; use a, external or none");
-
-    // Channel B outside Dual Channel and Mixed Mode was refused above.
-    const bool analogue = is_level_trigger(h.capture_mode, h.trigger_source);
-    const bool pattern = is_pattern_trigger(h.capture_mode, h.trigger_source);
-    if (command.count("--level") && !analogue)
-        throw CLI::ValidationError("--level", std::string("a level belongs to an analogue trigger source (") +
-                                                  (h.capture_mode == MODE_MIXED ? "b" : h.capture_mode == MODE_LOGIC16 ? "none here" : "a or b") +
-                                                  ")" + (pattern ? "; a logic trigger takes --pattern" : ""));
-    if (command.count("--pattern") && !pattern)
-        throw CLI::ValidationError("--pattern", "a pattern belongs to the logic trigger source: --trigger a in "
-                                                "logic16 or mixed mode");
-    if (command.count("--edge") && (pattern || h.trigger_source == TRIGGER_NONE))
-        throw CLI::ValidationError("--edge", pattern ? "a pattern trigger has no edge"
-                                                     : "a capture with --trigger none has no edge");
-    if (o.pretrigger != 0 && h.trigger_source == TRIGGER_NONE)
-        throw CLI::ValidationError("--pretrigger", "a capture with --trigger none keeps no samples from before "
-                                                   "its trigger; leave --pretrigger at 0");
-
-    h.pretrigger = o.pretrigger;
-    h.trigger_edge = lower_case(o.edge) == "falling" ? 1 : 0;
-    if (analogue) {
-        h.trigger_value = static_cast<uint16_t>(o.level + TRIGGER_LEVEL_OFFSET);
-    } else if (pattern) {
-        const uint32_t limit = h.capture_mode == MODE_LOGIC16 ? 0xFFFF : 0xFF;
-        uint32_t value = 0;
-        if (!parse_hex_value(o.pattern, limit, value))
-            throw CLI::ValidationError("--pattern", "'" + o.pattern + "' is not a pattern of " +
-                                                        (limit == 0xFF ? "8 bits (0x0..0xff)" : "16 bits (0x0..0xffff)") +
-                                                        " in hexadecimal");
-        h.trigger_value = static_cast<uint16_t>(value);
-    } else {
-        h.trigger_value = 0;  // what a fresh settings dialog stores for these sources
-    }
+        if (TRIGGER_SOURCE_NAMES[i] == lower_case(o.trigger)) settings.trigger_source = static_cast<int8_t>(i);
+    settings.level = o.level;
+    settings.level_given = command.count("--level") > 0;
+    settings.pattern = o.pattern;
+    settings.pattern_given = command.count("--pattern") > 0;
+    settings.edge = lower_case(o.edge) == "falling" ? 1 : 0;
+    settings.edge_given = command.count("--edge") > 0;
+    settings.pretrigger = o.pretrigger;
+    capture_header h{};
+    setting_refusal refusal;
+    if (!check_capture_settings(settings, h, refusal)) throw CLI::ValidationError("--" + refusal.setting, terminal_words(refusal));
     return h;
 }
 
@@ -328,6 +261,7 @@ void keep_rescue_copy() {
     output_request rescue{name, output_format::dso, {}};
     file_failure failure;
     output_content content;
+    content.record = &dso_structure;
     if (plan_output(name, rescue.plan, failure) && write_capture_output(rescue, content, failure))
         print_message("the capture is kept in %s", name);
     else
@@ -404,12 +338,13 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
     const bool traced = close_port();
     if (status == EXIT_SUCCESS_STATUS) {
         output_content content;
-        whole_capture(content);
-        content.width = outputs.width;
-        content.height = outputs.height;
+        whole_capture(dso_structure, content);
         // Pictures show the whole capture as the window does after a capture.
-        reset_view_range();
-        set_display_defaults();
+        picture_request picture;
+        picture.width = outputs.width;
+        picture.height = outputs.height;
+        std::string message;
+        prepare_picture("", dso_structure, picture, content.picture, message);
         bool failed = false, kept = false;
         std::string written;
         for (const output_request& out : outputs.files) {

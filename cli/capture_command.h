@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/outputs.h"
+#include "services/capture_writers.h"
 #include "hardware/run_loop.h"
+#include "services/capture_settings.h"
 
 struct capture_options {
     std::string mode = "dual";
@@ -28,19 +29,15 @@ struct capture_options {
     bool quiet = false;
 };
 
-// What --level and --pretrigger take.
-constexpr int MIN_LEVEL = -126;
-constexpr int MAX_LEVEL = 127;
-constexpr int32_t MAX_PRETRIGGER = 0x5FFFF;
-
 // The header fields of the capture record, as Start Capture stores them.
 using capture_header = run_settings;
 
 CLI::App* add_capture_command(CLI::App& app, capture_options& options);
 
-// The header for the parsed options of the capture command. Options that do not fit each
-// other (a channel B trigger in Single Channel, a level for a pattern trigger, a rate the mode
-// does not have...) throw CLI::ValidationError naming the option and what it accepts.
+// The header for the parsed options of the capture command, checked by the settings model.
+// Options that do not fit each other (a channel B trigger in Single Channel, a level for a
+// pattern trigger, a rate the mode does not have...) throw CLI::ValidationError naming the
+// option and what it accepts.
 capture_header capture_header_from_options(const CLI::App& command, const capture_options& options);
 
 // The files the options ask for, each with its format (the name's extension, --format, or
@@ -54,10 +51,6 @@ struct capture_outputs {
 capture_outputs capture_outputs_from_options(const CLI::App& command, const capture_options& options,
                                              const capture_header& header);
 
-// The rate index for a --rate text in a mode: an index 0..5, or a rate as the settings dialog
-// lists it ("50MHz", "12.5 MHz", "6.3MHz" or "6.25MHz", "1562.5kHz"; Single Channel lists the
-// trace rate, twice the converters'). -1 when the mode has no such rate.
-int rate_index_from_text(const std::string& text, int8_t mode);
 
 // Runs one capture with the header on the port of the options and writes the files. Every
 // output is checked before the port is touched. Returns the exit status; the program's own

@@ -4,8 +4,8 @@
 
 #include "capture/capture_channels.h"
 #include "capture/dso_structure.h"
-#include "cli/cli_common.h"
-#include "cli/protocol_decode.h"
+#include "cli/terminal.h"
+#include "services/protocol_decode_srd.h"
 
 namespace {
 

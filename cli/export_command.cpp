@@ -4,22 +4,13 @@
 
 #include "capture/capture_channels.h"
 #include "capture/dso_structure.h"
-#include "cli/cli_common.h"
+#include "cli/output_options.h"
+#include "cli/terminal.h"
 
 namespace {
 
 const std::vector<output_format> EXPORT_FORMATS = {output_format::csv, output_format::vcd, output_format::wav,
                                                    output_format::sr};
-
-// "A, B" or "B": the analogue channels of the record's mode, for messages.
-std::string analogue_names() {
-    capture_channel all[MAX_CAPTURE_CHANNELS];
-    const int count = capture_channels(dso_structure, all);
-    std::string names;
-    for (int i = 0; i < count; ++i)
-        if (all[i].kind == channel_kind::analogue) names += (names.empty() ? "" : ", ") + std::string(all[i].name);
-    return names;
-}
 
 }  // namespace
 
@@ -49,66 +40,19 @@ CLI::App* add_export_command(CLI::App& app, export_options& o) {
 }
 
 export_request export_request_from_options(const export_options& o) {
-    export_request r{output_format::csv, false, 0, 0};
+    export_request r;
+    r.format = output_format::csv;
     refuse_input_as_output(o.file, o.output);
     r.format = output_format_for(o.output, o.format, EXPORT_FORMATS, o.output == "-" ? static_cast<int>(output_format::csv) : -1);
-    if (!o.channels.empty() && r.format == output_format::csv)
-        throw CLI::ValidationError("--channels", "the CSV columns are those of the capture's mode; --channels "
-                                                 "applies to vcd, wav and sr");
-    if (!o.range.empty()) {
-        if (!parse_sample_range(o.range, r.first, r.last)) throw CLI::ValidationError("--range", range_not_a_range(o.range));
-        r.ranged = true;
-    }
+    r.channels = o.channels;
+    r.range_text = o.range;
+    std::string option, message;
+    if (export_request_refusal(r, option, message)) throw CLI::ValidationError(option, message);
     return r;
-}
-
-int prepare_export(const std::string& name, const export_options& o, const export_request& request,
-                   output_content& content, std::string& message) {
-    const dso_record& r = dso_structure;
-    const std::string damage = header_damage(r);
-    if (!damage.empty()) {
-        message = input_name(name) + ": not a capture this program wrote, or a damaged one: " + damage;
-        return EXIT_WARNING;
-    }
-    const int8_t mode = r.capture_mode;
-    const char* format = format_of(request.format).name;
-    const int32_t samples = samples_in_mode(mode);
-
-    whole_capture(content);
-    if (request.ranged && !export_range(mode, request.first, request.last, content.first, content.last)) {
-        message = "--range: " + range_shows_nothing(o.range, samples - 1);
-        return EXIT_USAGE;
-    }
-    if (request.format != output_format::csv && sample_rate_hz(mode, r.sample_rate_index) == 0) {
-        message = input_name(name) + ": the capture names no sample rate (rate index " +
-                  std::to_string(r.sample_rate_index) + "); a " + format + " file needs one";
-        return EXIT_WARNING;
-    }
-    char text[300];
-    if (!o.channels.empty() && !select_channels(o.channels.c_str(), content.channels, content.count, text,
-                                                sizeof text, request.format == output_format::wav)) {
-        message = std::string("--channels: ") + text;
-        return EXIT_USAGE;
-    }
-    if (request.format == output_format::wav) {
-        int analogue = 0;
-        for (int i = 0; i < content.count; ++i) analogue += content.channels[i].kind == channel_kind::analogue;
-        if (analogue == 0 && o.channels.empty()) {
-            message = std::string("a ") + capture_mode_title(mode) + " capture has no analogue channel for a wav file";
-            return EXIT_WARNING;
-        }
-        // Without --channels a wav file takes every analogue channel; a list that names a
-        // logic input is a mistake.
-        if (analogue < content.count && !o.channels.empty()) {
-            message = "--channels: a wav file holds analogue channels only (this capture has " + analogue_names() + ")";
-            return EXIT_USAGE;
-        }
-    }
-    return EXIT_SUCCESS_STATUS;
 }
 
 int run_export_command(const export_options& o, const export_request& request) {
     return write_one_output(o.file, o.output, request.format, [&](output_content& content, std::string& message) {
-        return prepare_export(o.file, o, request, content, message);
+        return prepare_export(o.file, dso_structure, request, content, message);
     });
 }

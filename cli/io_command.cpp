@@ -4,24 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/cli_common.h"
-#include "hardware/capture_sequence.h"
+#include "cli/terminal.h"
 #include "hardware/port.h"
-
-namespace {
-
-// A hexadecimal number as the dialog takes it (3f or 0x3f), no larger than limit.
-uint8_t hex_value(const std::string& option, const std::string& text, unsigned limit) {
-    uint32_t v = 0;
-    if (!parse_hex_value(text, limit, v)) {
-        char range[24];
-        std::snprintf(range, sizeof range, "0x0..0x%x", limit);
-        throw CLI::ValidationError(option, "'" + text + "' is not a hexadecimal value in " + range);
-    }
-    return static_cast<uint8_t>(v);
-}
-
-}  // namespace
 
 CLI::App* add_io_command(CLI::App& app, io_options& o) {
     CLI::App* c = app.add_subcommand(
@@ -51,25 +35,11 @@ CLI::App* add_io_command(CLI::App& app, io_options& o) {
 }
 
 io_action io_action_from_options(const io_options& o) {
-    io_action a{io_action::read, 0, 0};
-    if (!o.data.empty()) a = {io_action::write_data, 0, hex_value("--data", o.data, 0xFF)};
-    if (!o.control.empty()) a = {io_action::write_control, 0, hex_value("--control", o.control, 0xFF)};
-    if (!o.reg.empty())
-        a = {io_action::set_register, hex_value("--register", o.reg, 0x1F), hex_value("--value", o.value, 0xFF)};
-    if (!o.icr.empty()) a = {io_action::set_icr, 0, hex_value("--icr", o.icr, 0x1F)};
-    if (o.reset_read) a = {io_action::reset_read, 0, 0};
-    return a;
-}
-
-void perform_io_action(const io_action& a) {
-    switch (a.kind) {
-    case io_action::read: break;
-    case io_action::write_data: write_data(a.value); break;
-    case io_action::write_control: write_control(a.value); break;
-    case io_action::set_register: write_register(a.reg, a.value); break;
-    case io_action::set_icr: strobe_control(a.value); break;
-    case io_action::reset_read: reset_read(); break;
-    }
+    io_texts texts{o.data, o.control, o.reg, o.value, o.icr, o.reset_read};
+    io_action action{};
+    std::string field, message;
+    if (!io_action_from_texts(texts, action, field, message)) throw CLI::ValidationError("--" + field, message);
+    return action;
 }
 
 int run_io_command(const io_options& o, const io_action& a) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "services/io_actions.h"
+
 struct io_options {
     std::string port = "sim";
     std::string trace;
@@ -19,13 +21,6 @@ struct io_options {
 CLI::App* add_io_command(CLI::App& app, io_options& options);
 
 // The values of the options, checked; throws CLI::ValidationError naming the option.
-struct io_action {
-    enum { read, write_data, write_control, set_register, set_icr, reset_read } kind;
-    uint8_t reg;
-    uint8_t value;
-};
 io_action io_action_from_options(const io_options& options);
-// Does the action on the installed port (a read does nothing).
-void perform_io_action(const io_action& action);
 
 int run_io_command(const io_options& options, const io_action& action);

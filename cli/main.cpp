@@ -13,7 +13,7 @@
 #include "capture/dso_structure.h"
 #include "cli/capture_command.h"
 #include "cli/decode_command.h"
-#include "cli/cli_common.h"
+#include "cli/terminal.h"
 #include "cli/export_command.h"
 #include "cli/info_command.h"
 #include "cli/io_command.h"

@@ -2,16 +2,13 @@
 // paint on a cairo canvas.
 #pragma once
 #include <CLI/CLI.hpp>
-#include <cairo.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cli/outputs.h"
-#include "cli/protocol_decode.h"
-
-enum class picture_format { png, svg, pdf };
+#include "services/capture_writers.h"
+#include "services/picture_cairo.h"
 
 struct render_options {
     std::string file;
@@ -25,12 +22,6 @@ struct render_options {
     std::vector<std::string> decode;  // decoder stacks as -P gives them, drawn as rows below the lanes
     std::vector<std::string> annotations;  // which of their annotations, as decode -A takes them
 };
-
-// The client area a picture takes: the window's minimum, and the widest and tallest cairo
-// draws.
-constexpr int32_t MIN_PICTURE_WIDTH = 300;
-constexpr int32_t MIN_PICTURE_HEIGHT = 400;
-constexpr int32_t MAX_PICTURE_SIDE = 32767;
 
 struct render_settings {
     output_format format;  // png, svg or pdf
@@ -57,25 +48,14 @@ void parse_picture_size(const std::string& text, output_format format, int32_t& 
 // the option.
 render_settings render_settings_from_options(const render_options& options);
 
-// Draws the record as it stands onto a surface of width x height: lines on the pixels GDI
-// covers (pixels) or as vector paths. false when cairo failed.
-bool paint_on_surface(cairo_surface_t* surface, int32_t width, int32_t height, bool pixels);
-
-// Draws the record as it stands (view range, preferences, mode) over a client area of
-// width x height, with the rows of decoded annotations below it when there are any (the
-// picture then grows by their height), and writes it in the format through write. Returns
-// false when cairo or write failed; every status is checked.
-bool render_picture(picture_format format, int32_t width, int32_t height, cairo_write_func_t write,
-                    void* closure, const decode_result* decoded = nullptr);
+// The picture of the record (read from name) with the view range, mode and preferences the
+// options set, as the window's commands do, and its decoded rows: 0, or the exit status (1 a
+// damaged header, 2 a range that shows nothing) with the message to give.
+int prepare_render(const std::string& name, const dso_record& record, const render_options& options,
+                   const render_settings& settings, output_content& content, std::string& message);
 
 // Loads the file, applies the mode, range and preferences as the window's commands do, and
 // writes the picture in place of the output file at once, or not at all. Returns the exit
 // status: 1 for a damaged header; a range the view range refuses, or an output that is the
 // input, is a bad command line (2); file failures end the program with status 5.
-// Sets the view range, mode and preferences for the picture of the record in dso_structure
-// (read from name), as the window's commands do, and the content's size: 0, or the exit
-// status (1 a damaged header, 2 a range that shows nothing) with the message to give.
-int prepare_render(const std::string& name, const render_options& options, const render_settings& settings,
-                   output_content& content, std::string& message);
-
 int run_render_command(const render_options& options, const render_settings& settings);

@@ -1,5 +1,8 @@
-# korvane-cli: the commands in a library of their own (the tests and benchmarks call them),
-# and a small main that only dispatches.
+# korvane-cli: what its two front ends share in a library (services/: the formats and their
+# writers, pictures through cairo, decoding through libsigrokdecode, the measurements' JSON,
+# the capture settings, the io actions, the port of a Linux program), the commands in a
+# library of their own (the tests and benchmarks call them), the server in a third, and a
+# small main that only dispatches.
 find_package(CLI11 REQUIRED)
 find_package(nlohmann_json REQUIRED)
 find_package(PkgConfig REQUIRED)
@@ -8,15 +11,18 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)    # pictures of capture
 pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)  # the server's quick view pictures
 pkg_check_modules(SIGROKDECODE REQUIRED IMPORTED_TARGET libsigrokdecode)  # protocol decoding
 
+file(GLOB KORVANE_SERVICES_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/services/*.cpp)
+add_library(korvane_services STATIC ${KORVANE_SERVICES_SOURCES})
+target_link_libraries(korvane_services PUBLIC korvane_core korvane_analysis korvane_simulator
+                      nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO PkgConfig::SIGROKDECODE)
+if(TARGET korvane_linux)
+  target_link_libraries(korvane_services PUBLIC korvane_linux)
+endif()
+
 file(GLOB KORVANE_CLI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cli/*.cpp)
 list(REMOVE_ITEM KORVANE_CLI_SOURCES ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 add_library(korvane_cli_commands STATIC ${KORVANE_CLI_SOURCES})
-target_link_libraries(korvane_cli_commands PUBLIC korvane_core korvane_analysis korvane_simulator
-                      CLI11::CLI11 nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO
-                      PkgConfig::SIGROKDECODE)
-if(TARGET korvane_linux)
-  target_link_libraries(korvane_cli_commands PUBLIC korvane_linux)
-endif()
+target_link_libraries(korvane_cli_commands PUBLIC korvane_services CLI11::CLI11)
 
 # korvane-cli serve: the server on Boost.Beast and Asio (headers only), with the page's files
 # built in.
@@ -32,7 +38,7 @@ add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
 file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
 add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
 target_include_directories(korvane_server SYSTEM PUBLIC ${BOOST_BEAST_INCLUDE_DIR})
-target_link_libraries(korvane_server PUBLIC korvane_cli_commands PkgConfig::LIBPNG Threads::Threads)
+target_link_libraries(korvane_server PUBLIC korvane_services CLI11::CLI11 PkgConfig::LIBPNG Threads::Threads)
 
 add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 target_link_libraries(korvane-cli PRIVATE korvane_server korvane_cli_commands)

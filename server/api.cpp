@@ -13,18 +13,18 @@
 #include <unistd.h>
 
 #include "capture/dso_structure.h"
-#include "cli/cli_common.h"
-#include "cli/decode_rows.h"
-#include "cli/export_command.h"
-#include "cli/info_command.h"
-#include "cli/io_command.h"
-#include "cli/outputs.h"
-#include "cli/protocol_decode.h"
-#include "cli/render_command.h"
 #include "display/paint.h"
 #include "display/view_range.h"
 #include "hardware/port.h"
-#include "hardware/run_loop.h"
+#include "services/capture_info.h"
+#include "services/capture_names.h"
+#include "services/capture_writers.h"
+#include "services/decode_rows_cairo.h"
+#include "services/exit_status.h"
+#include "services/io_actions.h"
+#include "services/picture_cairo.h"
+#include "services/protocol_decode_srd.h"
+#include "services/text_values.h"
 #include "server/instrument.h"
 #include "server/page_files.h"
 #include "server/request_text.h"
@@ -102,13 +102,13 @@ bool picture_within_bounds(int32_t width, int32_t height, size_t rows, std::stri
 
 // A register value of the Hardware IO panel: a JSON number as it is, a text in hexadecimal
 // as the dialog takes it; the text io's options take, or the refusal.
-bool register_text(const std::string& key, const json& v, unsigned limit, std::string& text, std::string& message) {
+bool register_text(const json& v, unsigned limit, std::string& text, std::string& message) {
     char range[40];
     std::snprintf(range, sizeof range, "0..%u (0x0..0x%x)", limit, limit);
     if (v.is_string()) {
         text = v.get<std::string>();
         if (text.empty()) {
-            message = key + ": takes a value, and an empty text is none";
+            message = "takes a value, and an empty text is none";
             return false;
         }
         return true;
@@ -117,7 +117,7 @@ bool register_text(const std::string& key, const json& v, unsigned limit, std::s
         const double number = v.get<double>();
         if (!(number >= 0 && number <= limit && std::floor(number) == number) ||
             (v.is_number_integer() && !v.is_number_unsigned())) {
-            message = key + ": " + v.dump() + " is not a whole number in " + range;
+            message = v.dump() + " is not a whole number in " + range;
             return false;
         }
         char hex[16];
@@ -125,22 +125,27 @@ bool register_text(const std::string& key, const json& v, unsigned limit, std::s
         text = hex;
         return true;
     }
-    message = key + ": takes a number, or a hexadecimal value as a text (\"5a\" or \"0x5a\")";
+    message = "takes a number, or a hexadecimal value as a text (\"5a\" or \"0x5a\")";
     return false;
 }
 
-int exported(const api_request& request, const capture_entry& entry, const std::string& name,
-             const std::string& file_name, std::string& bytes, std::string& message) {
-    export_options o;
-    o.file = name;
-    o.output = file_name;
-    o.channels = request.value_or("channels", "");
-    o.range = request.value_or("range", "");
-    const export_request r = export_request_from_options(o);
-    std::lock_guard<std::mutex> lock(record_mutex());
-    dso_structure = *entry.record;
+std::string io_field_title(const std::string& field) {
+    return field == "icr" ? "ICR" : field.empty() ? field : static_cast<char>(field[0] - 'a' + 'A') + field.substr(1);
+}
+
+int exported(const api_request& request, const capture_entry& entry, const std::string& name, output_format format,
+             std::string& bytes, std::string& message) {
+    export_request r;
+    r.format = format;
+    r.channels = request.value_or("channels", "");
+    r.range_text = request.value_or("range", "");
+    std::string option;
+    if (export_request_refusal(r, option, message)) {
+        message = option + ": " + message;
+        return EXIT_USAGE;
+    }
     output_content content;
-    if (const int refused = prepare_export(name, o, r, content, message)) return refused;
+    if (const int refused = prepare_export(name, *entry.record, r, content, message)) return refused;
     file_failure failure;
     if (!write_capture_bytes(r.format, content, bytes, failure)) {
         message = failure.what;
@@ -149,62 +154,83 @@ int exported(const api_request& request, const capture_entry& entry, const std::
     return 0;
 }
 
-// quick: the page's PNG; with rows, the decoded rows alone that go under it.
-int picture(const api_request& request, const capture_entry& entry, const std::string& name,
-            const std::string& file_name, bool quick, const decode_result* rows, api_reply& reply,
-            std::string& message) {
-    render_options o;
-    o.file = name;
-    o.output = file_name;
-    o.size = request.value_or("size", "800x600");
-    o.range = request.value_or("range", "");
-    o.mode = lower_case(request.value_or("mode", ""));
-    o.time_axis = request.value_or("time_axis", "0") == "1";
-    o.no_pretrigger_marker = request.value_or("pretrigger_marker", "1") == "0";
-    o.no_trigger_level = request.value_or("trigger_level", "1") == "0";
-    if (!o.mode.empty() && mode_from_option_name(o.mode) < 0) {
-        message = "--mode: '" + o.mode + "' is not a mode; use dual, single, logic16 or mixed";
-        return EXIT_USAGE;
+// A picture's settings from the query, as render's options give them: false with the message.
+bool picture_from_query(const api_request& request, output_format format, picture_request& r, std::string& message) {
+    r.format = format;
+    const std::string size = request.value_or("size", "800x600");
+    const std::string refusal = picture_size_refusal(size, format, r.width, r.height);
+    if (!refusal.empty()) {
+        message = "--size: " + refusal;
+        return false;
     }
-    render_settings s = render_settings_from_options(o);
-    if (!picture_within_bounds(s.width, s.height, rows != nullptr ? decode_rows(*rows).size() : 0, message))
-        return EXIT_USAGE;
-    s.zoom_while_panning = request.value_or("zoom_while_panning", "1") != "0";
+    r.range_text = request.value_or("range", "");
+    r.has_range = !r.range_text.empty();
+    if (r.has_range) {
+        int64_t first = 0, last = 0;
+        if (!parse_sample_range(r.range_text, first, last)) {
+            message = "--range: " + range_not_a_range(r.range_text);
+            return false;
+        }
+        const auto saturated = [](int64_t v) { return static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, v))); };
+        r.first = saturated(first);
+        r.last = saturated(last);
+    }
+    const std::string mode = lower_case(request.value_or("mode", ""));
+    if (!mode.empty() && (r.mode = mode_from_option_name(mode)) < 0) {
+        message = "--mode: '" + mode + "' is not a mode; use dual, single, logic16 or mixed";
+        return false;
+    }
+    r.preferences.show_time_on_x_axis = request.value_or("time_axis", "0") == "1";
+    r.preferences.show_pretrigger_position = request.value_or("pretrigger_marker", "1") != "0";
+    r.preferences.show_trigger_level = request.value_or("trigger_level", "1") != "0";
+    r.preferences.allow_zoom_while_panning = request.value_or("zoom_while_panning", "1") != "0";
     const std::string step = request.value_or("step", "");
     const struct {
         const char* name;
         int command;
     } steps[] = {{"zoom_in", ZOOM_IN}, {"zoom_out", ZOOM_OUT}, {"pan_right", PAN_RIGHT}, {"pan_left", PAN_LEFT}};
     for (const auto& candidate : steps)
-        if (step == candidate.name) s.step = candidate.command;
-    if (!step.empty() && s.step < 0) {
+        if (step == candidate.name) r.step = candidate.command;
+    if (!step.empty() && r.step < 0) {
         message = "step: '" + step + "' is not a step; use zoom_in, zoom_out, pan_right or pan_left";
-        return EXIT_USAGE;
+        return false;
     }
-    std::lock_guard<std::mutex> lock(record_mutex());
-    dso_structure = *entry.record;
+    return true;
+}
+
+// quick: the page's PNG; with rows, the decoded rows alone that go under it. The capture is
+// drawn as it is held, beside any other picture drawn at the same time.
+int picture(const api_request& request, const capture_entry& entry, const std::string& name, output_format format,
+            bool quick, const decode_result* rows, api_reply& reply, std::string& message) {
+    picture_request r;
+    if (!picture_from_query(request, format, r, message)) return EXIT_USAGE;
+    if (!picture_within_bounds(r.width, r.height, rows != nullptr ? decode_rows(*rows).size() : 0, message))
+        return EXIT_USAGE;
     output_content content;
-    if (const int refused = prepare_render(name, o, s, content, message)) return refused;
+    whole_capture(*entry.record, content);
+    if (const int refused = prepare_picture(name, *entry.record, r, content.picture, message)) return refused;
+    const picture_subject& subject = content.picture;
     file_failure failure;
-    const bool drawn = rows != nullptr ? render_rows_png(*rows, s.width, s.height, reply.body)
-                       : quick         ? render_view_png(s.width, s.height, reply.body)
-                                       : write_capture_bytes(s.format, content, reply.body, failure);
+    const bool drawn = rows != nullptr ? render_rows_png(*rows, subject, reply.body)
+                       : quick         ? render_view_png(subject, reply.body)
+                                       : write_capture_bytes(format, content, reply.body, failure);
     if (!drawn) {
         message = quick ? "the view could not be drawn" : failure.what;
         return EXIT_FILE;
     }
     // Where the picture put the samples, for the page's cursors.
-    const sample_range shown = range_to_paint();
+    const int8_t mode = subject.record->capture_mode;
+    const sample_range shown = range_to_paint(subject.view, mode);
     plot_area areas[2];
-    const int count = plot_layout(dso_structure.capture_mode, 0, 0, s.width, s.height, areas);
+    const int count = plot_layout(mode, 0, 0, subject.width, subject.height, areas);
     std::string layout;
     for (int i = 0; i < count; ++i)
         layout += (i ? ";" : "") + std::to_string(areas[i].x_left) + "," + std::to_string(areas[i].y_top) + "," +
                   std::to_string(areas[i].x_right) + "," + std::to_string(areas[i].y_bottom);
     reply.headers.push_back({"X-Korvane-Range", std::to_string(shown.start) + ":" + std::to_string(shown.end)});
-    reply.headers.push_back({"X-Korvane-Stored-Range", std::to_string(view_start) + ":" + std::to_string(view_end)});
+    reply.headers.push_back({"X-Korvane-Stored-Range", std::to_string(subject.view.start) + ":" + std::to_string(subject.view.end)});
     reply.headers.push_back({"X-Korvane-Areas", layout});
-    reply.headers.push_back({"X-Korvane-Mode", mode_option_name(dso_structure.capture_mode)});
+    reply.headers.push_back({"X-Korvane-Mode", mode_option_name(mode)});
     return 0;
 }
 
@@ -235,6 +261,10 @@ api_reply json_reply(int status, const std::string& body) { return {status, "app
 
 api_reply error_reply(int status, const std::string& message) {
     return json_reply(status, json_text({{"error", message}}));
+}
+
+api_reply field_refusal(const std::string& field, const std::string& message) {
+    return json_reply(400, json_text({{"error", message}, {"field", field}}));
 }
 
 api::api(instrument& device, const server_options& options) : device_(device), options_(options) {
@@ -396,8 +426,9 @@ api_reply api::run(const api_request& request) {
     if (!mode.is_string() || !holdoff.is_number())
         return error_reply(400, "the body is {\"mode\": \"single\"|\"normal\"|\"auto\", \"settings\": {...}, "
                                 "\"holdoff\": seconds}");
-    std::string message;
-    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message)) return error_reply(400, message);
+    std::string message, field;
+    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field))
+        return field.empty() ? error_reply(400, message) : field_refusal(field, message);
     return json_reply(200, json_text(device_.state()));
 }
 
@@ -476,15 +507,9 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     }
     const std::string name = "capture " + std::to_string(entry->id);
     std::string message;
-    int refused = 0;
-    try {
-        if (format == output_format::png || format == output_format::svg || format == output_format::pdf)
-            refused = picture(request, *entry, name, file_name, view, rows.get(), reply, message);
-        else
-            refused = exported(request, *entry, name, file_name, reply.body, message);
-    } catch (const CLI::ParseError& e) {
-        return error_reply(400, e.what());
-    }
+    const int refused = format == output_format::png || format == output_format::svg || format == output_format::pdf
+                            ? picture(request, *entry, name, format, view, rows.get(), reply, message)
+                            : exported(request, *entry, name, format, reply.body, message);
     if (refused == EXIT_USAGE) return error_reply(400, message);
     if (refused != 0) return error_reply(refused == EXIT_WARNING ? 422 : 500, message);
     return reply;
@@ -495,11 +520,7 @@ api_reply api::measurements(const api_request& request, const capture_entry& ent
     int32_t from = 0, to = 0;
     std::string message;
     if (!samples_of_range(range, entry.record->capture_mode, from, to, message)) return error_reply(400, message);
-    json document;
-    {
-        std::lock_guard<std::mutex> lock(record_mutex());  // the measurements share their buffers
-        document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to);
-    }
+    json document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to);
     document["id"] = entry.id;
     return json_reply(200, document.dump(2, ' ', false, json::error_handler_t::replace));
 }
@@ -559,7 +580,7 @@ api_reply api::upload(const api_request& request) {
 }
 
 api_reply api::io(const api_request& request) {
-    io_options o;
+    io_texts texts;
     if (request.method == "POST") {
         json body;
         api_reply refusal;
@@ -569,39 +590,37 @@ api_reply api::io(const api_request& request) {
             const json& v = item.value();
             const std::string key = item.key();
             if (key == "reset_read") {
-                if (!v.is_boolean()) return error_reply(400, "reset_read takes true or false");
-                o.reset_read = v.get<bool>();
-                actions += o.reset_read;
+                if (!v.is_boolean()) return field_refusal("reset_read", "Reset read: takes true or false");
+                texts.reset_read = v.get<bool>();
+                actions += texts.reset_read;
                 continue;
             }
             const struct {
                 const char* name;
                 std::string* text;
-                unsigned limit;
                 bool action;
-            } fields[] = {{"data", &o.data, 0xFF, true},
-                          {"control", &o.control, 0xFF, true},
-                          {"register", &o.reg, 0x1F, true},
-                          {"value", &o.value, 0xFF, false},
-                          {"icr", &o.icr, 0x1F, true}};
+            } fields[] = {{"data", &texts.data, true},
+                          {"control", &texts.control, true},
+                          {"register", &texts.reg, true},
+                          {"value", &texts.value, false},
+                          {"icr", &texts.icr, true}};
             const auto field = std::find_if(std::begin(fields), std::end(fields),
                                             [&](const auto& f) { return key == f.name; });
             if (field == std::end(fields))
                 return error_reply(400, "'" + printable_name(key, 64) +
                                             "' is not a field; use data, control, register with value, icr or reset_read");
             std::string message;
-            if (!register_text(key, v, field->limit, *field->text, message)) return error_reply(400, message);
+            if (!register_text(v, io_field_limit(key), *field->text, message))
+                return field_refusal(key, io_field_title(key) + ": " + message);
             actions += field->action;
         }
         if (actions > 1) return error_reply(400, "one change at a time: data, control, register, icr or reset_read");
-        if (o.reg.empty() != o.value.empty()) return error_reply(400, "register and value go together");
+        if (texts.reg.empty() != texts.value.empty())
+            return field_refusal(texts.reg.empty() ? "register" : "value", "Register and Value go together");
     }
     io_action action;
-    try {
-        action = io_action_from_options(o);
-    } catch (const CLI::ParseError& e) {
-        return error_reply(400, e.what());
-    }
+    std::string field, message;
+    if (!io_action_from_texts(texts, action, field, message)) return field_refusal(field, io_field_title(field) + ": " + message);
     if (!device_.try_hold_port()) return error_reply(409, "a capture runs: the port is the capture's until it is stopped");
     perform_io_action(action);
     char data[8], status[8], control[8];

@@ -39,6 +39,8 @@ struct api_reply {
 
 api_reply json_reply(int status, const std::string& body);
 api_reply error_reply(int status, const std::string& message);
+// A 400 that names the field of the request it refuses: {"error": "Level: ...", "field": "level"}.
+api_reply field_refusal(const std::string& field, const std::string& message);
 
 // Where a request's work is done: at once on the thread that read it (a few microseconds at
 // most), on the pictures' threads, or on the decoder library's thread.

@@ -8,9 +8,12 @@
 
 
 #include "app/error_handler.h"
-#include "cli/capture_command.h"
-#include "cli/cli_common.h"
-#include "cli/outputs.h"
+#include "server/request_text.h"
+#include "services/capture_names.h"
+#include "services/capture_settings.h"
+#include "services/port_setup_linux.h"
+#include "services/report_line.h"
+#include "services/text_values.h"
 
 using json = nlohmann::json;
 
@@ -41,55 +44,105 @@ std::string rate_value(int8_t mode, int8_t index) {
 
 const char* const SETTING_NAMES[] = {"mode", "rate", "trigger", "level", "pattern", "edge", "pretrigger"};
 
-// The settings as the capture command's options, checked by its own rules: the header, and
-// the options as the command took them (names in their own case).
-bool parse_settings(const json& settings, run_settings& header, json& normal, std::string& message) {
+// A whole number of a setting, given as a number or as a text: false with the refusal.
+// (The settings model judges its range.)
+bool whole_setting(const std::string& key, const json& value, long long min, long long max, int64_t& out,
+                   std::string& message) {
+    const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    if (!whole_number_refusal(text, INT32_MIN, INT32_MAX).empty()) {
+        const std::string refusal = whole_number_refusal(text, min, max);
+        message = setting_title(key) + ": " + (refusal.empty() ? "'" + text + "' is not in " + std::to_string(min) +
+                                                                     ".." + std::to_string(max)
+                                                               : refusal);
+        return false;
+    }
+    out = std::strtoll(text.c_str(), nullptr, 10);
+    return true;
+}
+
+// The settings as a page or a script gives them ({"mode": "dual", "trigger": "a", "level": 40,
+// ...}), checked by the settings model: the header, and the settings in the names of the
+// page's lists; false with the refusal in the page's words and the setting it names.
+bool parse_settings(const json& settings, run_settings& header, json& normal, std::string& message,
+                    std::string& field) {
     if (!settings.is_object()) {
         message = "the settings are an object: {\"mode\": \"dual\", \"trigger\": \"a\", \"level\": 40, ...}";
         return false;
     }
-    std::vector<std::string> args = {"capture", "-o", "-"};  // the output is the server's
+    capture_settings s;
+    std::string edge_name = "rising";
     for (const auto& item : settings.items()) {
         const std::string& key = item.key();
-        if (std::find(std::begin(SETTING_NAMES), std::end(SETTING_NAMES), key) == std::end(SETTING_NAMES)) {
-            message = "'" + key + "' is not a setting; the settings are mode, rate, trigger, level, pattern, edge, pretrigger";
-            return false;
-        }
         const json& value = item.value();
-        std::string text;
-        if (value.is_string()) text = value.get<std::string>();
-        else if (value.is_number_integer()) text = std::to_string(value.get<long long>());
-        else if (value.is_number()) text = value.dump();
-        else {
-            message = "--" + key + ": takes a number or a text";
+        field = key;
+        if (std::find(std::begin(SETTING_NAMES), std::end(SETTING_NAMES), key) == std::end(SETTING_NAMES)) {
+            field.clear();
+            message = "'" + printable_name(key, 64) + "' is not a setting; the settings are mode, rate, trigger, level, "
+                                                      "pattern, edge, pretrigger";
             return false;
         }
-        args.push_back("--" + key);
-        args.push_back(text);
+        if (!value.is_string() && !value.is_number()) {
+            message = setting_title(key) + ": takes a number or a text";
+            return false;
+        }
+        const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+        if (value.is_string() && text.empty()) {
+            message = setting_title(key) + ": takes a value, and an empty one is none";
+            return false;
+        }
+        if (key == "mode") {
+            s.mode = mode_from_option_name(text);
+            if (s.mode < 0) {
+                message = "Mode: '" + printable_name(text, 64) + "' is not a mode; use dual, single, logic16 or mixed";
+                return false;
+            }
+        } else if (key == "rate") {
+            s.rate = text;
+        } else if (key == "trigger") {
+            const auto source = std::find(TRIGGER_SOURCE_NAMES.begin(), TRIGGER_SOURCE_NAMES.end(), lower_case(text));
+            if (source == TRIGGER_SOURCE_NAMES.end()) {
+                message = "Trigger: '" + printable_name(text, 64) + "' is not a trigger source; use a, b, external or none";
+                return false;
+            }
+            s.trigger_source = static_cast<int8_t>(source - TRIGGER_SOURCE_NAMES.begin());
+        } else if (key == "level") {
+            if (!whole_setting(key, value, MIN_LEVEL, MAX_LEVEL, s.level, message)) return false;
+            s.level_given = true;
+        } else if (key == "pattern") {
+            // A number is a number; a text is hexadecimal, as the dialog takes it.
+            char hex[24];
+            if (value.is_number_unsigned()) std::snprintf(hex, sizeof hex, "%llx", value.get<unsigned long long>());
+            s.pattern = value.is_number_unsigned() ? std::string(hex) : text;
+            s.pattern_given = true;
+        } else if (key == "edge") {
+            edge_name = lower_case(text);
+            if (edge_name != "rising" && edge_name != "falling") {
+                message = "Edge: '" + printable_name(text, 64) + "' is neither rising nor falling";
+                return false;
+            }
+            s.edge = edge_name == "falling" ? 1 : 0;
+            s.edge_given = true;
+        } else if (!whole_setting(key, value, 0, MAX_PRETRIGGER, s.pretrigger, message)) {
+            return false;
+        }
     }
-    CLI::App top;
-    capture_options o;
-    CLI::App* c = add_capture_command(top, o);
-    try {
-        std::reverse(args.begin(), args.end());  // CLI11 takes a vector last argument first
-        top.parse(args);
-        refuse_empty_values(*c);
-        const capture_header h = capture_header_from_options(*c, o);
-        header = {h.pretrigger, h.trigger_source, h.trigger_value, h.trigger_edge, h.sample_rate_index, h.capture_mode};
-        // Names as the page's lists give them, whatever case or rate spelling was typed, so
-        // that every page shows the settings in its form.
-        normal = {{"mode", mode_option_name(h.capture_mode)},
-                  {"rate", rate_value(h.capture_mode, h.sample_rate_index < 0 ? 0 : h.sample_rate_index)},
-                  {"trigger", TRIGGER_SOURCE_NAMES[static_cast<size_t>(h.trigger_source)]},
-                  {"level", o.level},
-                  {"pattern", o.pattern},
-                  {"edge", lower_case(o.edge)},
-                  {"pretrigger", o.pretrigger}};
-        return true;
-    } catch (const CLI::ParseError& e) {
-        message = e.what();
+    setting_refusal refusal;
+    if (!check_capture_settings(s, header, refusal)) {
+        field = refusal.setting;
+        message = page_words(refusal);
         return false;
     }
+    field.clear();
+    // Names as the page's lists give them, whatever case or rate spelling was typed, so that
+    // every page shows the settings in its form.
+    normal = {{"mode", mode_option_name(header.capture_mode)},
+              {"rate", rate_value(header.capture_mode, header.sample_rate_index < 0 ? 0 : header.sample_rate_index)},
+              {"trigger", TRIGGER_SOURCE_NAMES[static_cast<size_t>(header.trigger_source)]},
+              {"level", s.level},
+              {"pattern", s.pattern},
+              {"edge", edge_name},
+              {"pretrigger", s.pretrigger}};
+    return true;
 }
 
 json default_settings() {
@@ -252,7 +305,9 @@ void instrument::runner() {
     }
 }
 
-bool instrument::run(const std::string& mode, const json& settings, double holdoff, std::string& message) {
+bool instrument::run(const std::string& mode, const json& settings, double holdoff, std::string& message,
+                     std::string& field) {
+    field.clear();
     run_mode m;
     if (mode == "single") m = run_mode::single;
     else if (mode == "normal") m = run_mode::normal;
@@ -267,7 +322,7 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     }
     run_settings header{};
     json normal;
-    if (!parse_settings(settings, header, normal, message)) return false;
+    if (!parse_settings(settings, header, normal, message, field)) return false;
     std::lock_guard<std::mutex> lock(run_mutex_);
     if (ending_) {
         message = "the server is ending";

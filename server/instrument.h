@@ -50,10 +50,12 @@ public:
     instrument(const instrument&) = delete;
     instrument& operator=(const instrument&) = delete;
 
-    // Starts a run with settings given as the capture command's options ({"mode": "dual",
-    // "level": 40, ...}). A run in progress is stopped first. false with the message the
-    // command line would give for settings it refuses.
-    bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message);
+    // Starts a run with settings named as the capture command's options ({"mode": "dual",
+    // "level": 40, ...}), checked by the settings model. A run in progress is stopped first.
+    // false with the refusal in the page's words, and the setting it names (field; empty
+    // where it names none).
+    bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message,
+             std::string& field);
     // Ends the run: a wait is cancelled as Cancel does; a download finishes first.
     void stop();
     // Stops for good (at the end of the server).

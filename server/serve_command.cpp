@@ -15,8 +15,12 @@
 
 #include "app/error_handler.h"
 #include "app/error_presentation.h"
-#include "cli/cli_common.h"
-#include "cli/protocol_decode.h"
+#include "services/exit_status.h"
+#include "services/interrupts_linux.h"
+#include "services/port_setup_linux.h"
+#include "services/report_line.h"
+#include "services/text_values.h"
+#include "services/protocol_decode_srd.h"
 #include "hardware/port.h"
 #include "server/http_server.h"
 #include "server/instrument.h"
@@ -120,7 +124,7 @@ CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
             },
             "sim|/dev/parportN|0x378|0x278|0x3BC"));
     c->add_option("--port-wait", o.port_wait, "How long to wait for a ppdev port that another program holds")
-        ->check(seconds_value(true))
+        ->check(CLI::Validator([](std::string& text) { return seconds_refusal(text, true); }, "SECONDS"))
         ->type_name("SECONDS")
         ->capture_default_str();
     c->add_option("--listen", o.listen, "The IPv4 address and port to listen on; any address but 127.0.0.1 asks "
@@ -254,7 +258,6 @@ int run_serve_command(const serve_options& o) {
     device.shut_down();
     server.stop();
     reporting_to = nullptr;
-    install_cli_error_presentation();
     close_port();
     return 0;
 }

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "capture/dso_structure.h"
-#include "cli/decode_rows.h"
-#include "cli/render_command.h"
+#include "services/decode_rows_cairo.h"
 #include "display/paint.h"
 #include "display/view_range.h"
 
@@ -57,22 +56,24 @@ bool encode_fast_png(cairo_surface_t* surface, std::string& out) {
 
 }  // namespace
 
-bool render_view_png(int32_t width, int32_t height, std::string& out) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    const bool ok = paint_on_surface(surface, width, height, true) && encode_fast_png(surface, out);
+bool render_view_png(const picture_subject& subject, std::string& out) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, subject.width, subject.height);
+    const bool ok = paint_on_surface(surface, subject, true) && encode_fast_png(surface, out);
     cairo_surface_destroy(surface);
     return ok;
 }
 
-bool render_rows_png(const decode_result& decoded, int32_t width, int32_t height, std::string& out) {
+bool render_rows_png(const decode_result& decoded, const picture_subject& subject, std::string& out) {
     const std::vector<decode_row> rows = decode_rows(decoded);
+    const int32_t width = subject.width;
+    const int8_t mode = subject.record->capture_mode;
     plot_area areas[2];
-    if (rows.empty() || plot_layout(dso_structure.capture_mode, 0, 0, width, height, areas) == 0) return false;
+    if (rows.empty() || plot_layout(mode, 0, 0, width, subject.height, areas) == 0) return false;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, decode_rows_height(rows.size()));
     bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
     if (ok) {
         cairo_t* cr = cairo_create(surface);
-        draw_decode_rows(cr, rows, 0, width, areas[0].x_left, areas[0].x_right, range_to_paint());
+        draw_decode_rows(cr, rows, 0, width, areas[0].x_left, areas[0].x_right, range_to_paint(subject.view, mode));
         ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS && encode_fast_png(surface, out);
         cairo_destroy(cr);
     }

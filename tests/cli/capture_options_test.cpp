@@ -6,7 +6,7 @@
 
 #include "capture/dso_structure.h"
 #include "cli/capture_command.h"
-#include "cli/cli_common.h"
+#include "cli/terminal.h"
 #include "cli/io_command.h"
 
 namespace {

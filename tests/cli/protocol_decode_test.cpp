@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "capture/dso_structure.h"
-#include "cli/decode_rows.h"
-#include "cli/protocol_decode.h"
+#include "services/decode_rows_cairo.h"
+#include "services/protocol_decode_srd.h"
 
 namespace {
 

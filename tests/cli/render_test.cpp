@@ -12,8 +12,8 @@
 
 #include "capture/dso_file.h"
 #include "capture/dso_structure.h"
-#include "cli/cairo_canvas.h"
-#include "cli/cli_common.h"
+#include "services/canvas_cairo.h"
+#include "cli/terminal.h"
 #include "cli/render_command.h"
 #include "support/temp_dir.h"
 

@@ -124,12 +124,27 @@ try:
     if headers.get("X-Korvane-Range") != "18800:72200":
         fail(f"a zoom step from 1000:90000 shows {headers.get('X-Korvane-Range')}")
 
-    print("== refusals with the command line's words")
-    status, data, _ = request(port, "POST", "/api/run", {"mode": "single", "settings": {"trigger": "a", "level": 40.5}})
-    refused = cli("capture", "--trigger", "a", "--level", "40.5", "-o", f"{WORK}/no.dso", check=False)
-    said = json.loads(data).get("error", "")
-    if status != 400 or said not in refused.stderr.decode():
-        fail(f"a refused setting: {status} {said!r}; the command line: {refused.stderr.decode()!r}")
+    print("== refusals of settings in the page's words, naming their field, as the command line refuses them")
+    for settings, field, words, option in (
+            ({"trigger": "a", "level": 40.5}, "level", "Level: '40.5' is not a whole number; give one in -126..127",
+             ["--trigger", "a", "--level", "40.5"]),
+            ({"trigger": "a", "level": 200}, "level", "Level: 200 is not in -126..127", None),
+            ({"trigger": "none", "pretrigger": 10}, "pretrigger",
+             "Pre-trigger: a capture with Trigger none keeps no samples from before its trigger; leave Pre-trigger at 0",
+             ["--trigger", "none", "--pretrigger", "10"]),
+            ({"mode": "logic16", "trigger": "a", "level": 3}, "level",
+             "Level: a level belongs to an analogue trigger source (none here); a logic trigger takes Pattern",
+             ["--mode", "logic16", "--trigger", "a", "--level", "3"])):
+        status, data, _ = request(port, "POST", "/api/run", {"mode": "single", "settings": settings})
+        answer = json.loads(data)
+        if status != 400 or answer.get("error") != words or answer.get("field") != field:
+            fail(f"the settings {settings}: {status} {answer}")
+        if option:  # the command line's refusal of the same, in its own words
+            refused = cli("capture", *option, "-o", f"{WORK}/no.dso", check=False).stderr.decode()
+            said = words.split(": ", 1)[1].replace("Trigger none", "--trigger none").replace("Pre-trigger", "--pretrigger")
+            said = said.replace("takes Pattern", "takes --pattern")
+            if f"--{field}: {said}" not in refused:
+                fail(f"the command line refuses {option} as {refused!r}, not --{field}: {said}")
     for path, wanted in [("/api/captures/999.dso", 404), ("/api/captures/latest.exe", 404), ("/etc/passwd", 404),
                          (f"/api/captures/{s['latest']}.png?size=10x10", 400)]:
         if request(port, "GET", path)[0] != wanted:

@@ -19,7 +19,7 @@
 
 #include "capture/capture_channels.h"
 #include "capture/dso_structure.h"
-#include "cli/outputs.h"
+#include "services/capture_writers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/cairo_canvas.h"
+#include "services/canvas_cairo.h"
 
 #include <cmath>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "cli/sigrok_session.h"
+#include "services/sigrok_session_zip.h"
 
 #include <zip.h>
 
@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "cli/cli_common.h"
+#include "services/text_values.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/protocol_decode.h"
+#include "services/protocol_decode_srd.h"
 #include "display/view_range.h"
 
 struct decode_row {

@@ -1,4 +1,4 @@
-#include "cli/protocol_decode.h"
+#include "services/protocol_decode_srd.h"
 
 #include <libsigrokdecode/libsigrokdecode.h>
 

@@ -1,4 +1,4 @@
-#include "cli/decode_rows.h"
+#include "services/decode_rows_cairo.h"
 
 #include <algorithm>
 #include <cmath>

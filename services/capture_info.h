@@ -1,0 +1,26 @@
+// A capture's settings in words and the measurements of its channels, as info prints them and
+// as the JSON document that info --json and the server give.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+#include "analysis/measurements.h"
+#include "capture/dso_structure.h"
+
+// The info --json document of a record, under name. With ranged, the measurements cover
+// samples first..last of the mode's sequence (brought within it) and "range" says so.
+// Records are measured on several threads at once.
+nlohmann::ordered_json capture_info_json(const std::string& name, const dso_record& record, bool ranged = false,
+                                         int32_t first = 0, int32_t last = 0);
+
+// value with an SI prefix and five significant digits ("1.0000 kHz", "20.000 us"), or, when
+// exact, as few as it needs ("50 MHz", "81.92 us").
+std::string si(double value, const char* unit, bool exact = false);
+// A number with its sign, to decimals places: "+0.09".
+std::string signed_number(double value, int decimals);
+// "channel A, level 40 (code 167), rising edge".
+std::string trigger_words(const dso_record& record);
+// "1.0000 kHz, period 1.0000 ms (6 whole periods), duty cycle 50.0 %" or, without a known
+// rate, the period in samples; "no periodic signal".
+std::string periodic_words(const periodic_figures& figures, double rate);
