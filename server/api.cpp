@@ -482,6 +482,7 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
                                        : "capture " + id_text + " is not held (the last " + std::to_string(HISTORY_SIZE) +
                                              " are)");
     if (what == "/measurements") return measurements(request, *entry);
+    if (what == "/layout") return layout(request, *entry);
     if (what == "/decode") return decode(request, *entry);
     output_format format;
     // The page's view, and the decoded rows under it: pictures of .png, quicker to make.
@@ -498,7 +499,8 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     }
     if (view) format = output_format::png;
     else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower_case(what) != what)
-        return error_reply(404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view or /measurements");
+        return error_reply(404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view, /layout or "
+                                "/measurements");
     const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
     api_reply reply{200, format_of(format).media_type, "", {{"Content-Disposition", "inline; filename=\"" + file_name + "\""}}};
     if (format == output_format::dso) {
@@ -523,6 +525,24 @@ api_reply api::measurements(const api_request& request, const capture_entry& ent
     json document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to);
     document["id"] = entry.id;
     return json_reply(200, document.dump(2, ' ', false, json::error_handler_t::replace));
+}
+
+// Where the .dso bytes hold each channel, read under the capture's mode or, as View Mode
+// reads it, under ?mode=.
+api_reply api::layout(const api_request& request, const capture_entry& entry) {
+    const std::string mode = lower_case(request.value_or("mode", ""));
+    const int8_t code = mode.empty() ? entry.record->capture_mode : mode_from_option_name(mode);
+    if (code < 0) return error_reply(400, "mode: '" + mode + "' is not a mode; use dual, single, logic16 or mixed");
+    nlohmann::ordered_json document;
+    if (code == entry.record->capture_mode) {
+        document = capture_layout_json(*entry.record);
+    } else {
+        auto viewed = std::make_unique<dso_record>(*entry.record);
+        viewed->capture_mode = code;
+        document = capture_layout_json(*viewed);
+    }
+    document["id"] = entry.id;
+    return json_reply(200, document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 // The annotations of decode --json: ?P=STACK (more than once for more stacks), ?A=FILTER,

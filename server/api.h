@@ -85,6 +85,7 @@ private:
     api_reply run(const api_request& request);
     api_reply capture(const api_request& request, const std::string& rest);
     api_reply measurements(const api_request& request, const capture_entry& entry);
+    api_reply layout(const api_request& request, const capture_entry& entry);
     api_reply decode(const api_request& request, const capture_entry& entry);
     api_reply decoders();
     api_reply decoder(const std::string& id);

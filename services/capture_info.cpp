@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "capture/capture_channels.h"
 #include "services/capture_names.h"
 #include "services/text_values.h"
 
@@ -214,4 +215,34 @@ nlohmann::ordered_json capture_info_json(const std::string& name, const dso_reco
     const std::string damage = header_damage(r);
     j["damage"] = damage.empty() ? json(nullptr) : json(damage);
     return j;
+}
+
+nlohmann::ordered_json capture_layout_json(const dso_record& r) {
+    capture_channel channels[MAX_CAPTURE_CHANNELS];
+    const int count = capture_channels(r, channels);
+    const auto* base = reinterpret_cast<const uint8_t*>(&r);
+    json list = json::array();
+    for (int i = 0; i < count; ++i) {
+        const capture_channel& c = channels[i];
+        int bit = 0;
+        while (c.kind == channel_kind::logic && bit < 8 && (c.mask >> bit) != 1) ++bit;
+        list.push_back({{"name", c.name},
+                        {"kind", c.kind == channel_kind::logic ? "logic" : "analogue"},
+                        {"offset", c.bytes - base},
+                        {"stride", c.stride},
+                        {"bit", c.kind == channel_kind::logic ? json(bit) : json(nullptr)}});
+    }
+    const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+    const char* mode = mode_option_name(r.capture_mode);
+    return {{"mode", mode != nullptr ? json(mode) : json(nullptr)},
+            {"samples", samples_in_mode(r.capture_mode)},
+            {"rate_hz", rate > 0 ? json(rate) : json(nullptr)},
+            {"header",
+             {{"pretrigger", r.pretrigger},
+              {"trigger_source", r.trigger_source},
+              {"trigger_value", r.trigger_value},
+              {"trigger_edge", r.trigger_edge},
+              {"rate_index", r.sample_rate_index},
+              {"mode_code", r.capture_mode}}},
+            {"channels", list}};
 }

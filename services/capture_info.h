@@ -14,6 +14,13 @@
 nlohmann::ordered_json capture_info_json(const std::string& name, const dso_record& record, bool ranged = false,
                                          int32_t first = 0, int32_t last = 0);
 
+// Where a capture's .dso bytes hold what: its mode, samples and rate, the header's fields, and
+// each channel with its name ("D3", "A"), kind ("logic", "analogue"), the byte offset of its
+// first sample in the file, the stride between samples in bytes, and a logic input's bit in
+// its byte (null for an analogue channel): sample k of a channel is the byte at
+// offset + k * stride. Any reader of the file needs nothing else.
+nlohmann::ordered_json capture_layout_json(const dso_record& record);
+
 // value with an SI prefix and five significant digits ("1.0000 kHz", "20.000 us"), or, when
 // exact, as few as it needs ("50 MHz", "81.92 us").
 std::string si(double value, const char* unit, bool exact = false);
