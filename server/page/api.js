@@ -36,23 +36,64 @@ export async function post(path, body) {
   return answer(await fetch(path, init));
 }
 
-// The live state: calls onMessage with every message; reconnects when the link drops, and
-// says whether it is up.
+// The live link to the instrument. Calls onMessage with every message and onLink with how
+// the link stands: {up: true}, or {up: false, refused} where refused is the instrument's
+// sentence when it turned the page away (too many pages open), else null. The link counts as
+// up from its first message that is not a refusal, since a refused link is accepted first.
+// A dropped link is tried again soon (0.5 s, doubling to 5 s); a refused one calmly, every
+// 10 to 15 s, spread so that the pages turned away do not all come back at once.
+const REFUSED = 'The instrument refused the live connection.';
+const DROPPED_MS = 500;
+const DROPPED_MOST_MS = 5000;
+const REFUSED_MS = 10000;
+const REFUSED_SPREAD_MS = 5000;
+
 export function live(onMessage, onLink) {
   let socket = null;
-  let retry = 500;
+  let timer = null;
+  let retry = DROPPED_MS;
+  let up = false;
+  let refused = null;
   const open = () => {
+    clearTimeout(timer);
+    timer = null;
+    refused = null;
     const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
-    socket = new WebSocket(`${scheme}//${location.host}/api/live`);
-    socket.onopen = () => { retry = 500; onLink(true); };
-    socket.onmessage = (event) => {
-      try { onMessage(JSON.parse(event.data)); } catch (error) { console.error(error); }
+    const s = new WebSocket(`${scheme}//${location.host}/api/live`);
+    socket = s;
+    s.onmessage = (event) => {
+      let message;
+      try { message = JSON.parse(event.data); } catch (error) { console.error(error); return; }
+      if (message.type === 'refused') {
+        refused = typeof message.error === 'string' && message.error.trim() ? message.error.trim() : REFUSED;
+        onLink({ up: false, refused });
+        s.close();
+        return;
+      }
+      if (!up) {
+        up = true;
+        retry = DROPPED_MS;
+        onLink({ up: true, refused: null });
+      }
+      try { onMessage(message); } catch (error) { console.error(error); }
     };
-    socket.onclose = () => {
-      onLink(false);
-      setTimeout(open, retry);
-      retry = Math.min(retry * 2, 5000);
+    s.onclose = (event) => {
+      if (socket !== s) return;
+      socket = null;
+      up = false;
+      // Policy (1008) or Try Again Later (1013) without the instrument's own sentence.
+      if (!refused && (event.code === 1008 || event.code === 1013)) refused = REFUSED;
+      onLink({ up: false, refused });
+      let wait = retry;
+      if (refused) wait = REFUSED_MS + Math.random() * REFUSED_SPREAD_MS;
+      else retry = Math.min(retry * 2, DROPPED_MOST_MS);
+      timer = setTimeout(open, wait);
     };
   };
   open();
+  return {
+    // A dropped link tried again at once, as when a hidden page, whose timers the browser
+    // holds back, is shown again; a refused link keeps its calm pace.
+    now() { if (!socket && !refused) open(); },
+  };
 }

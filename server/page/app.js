@@ -14,6 +14,7 @@ const make = (tag, properties = {}, children = []) => {
 };
 
 let state = null;            // the newest state from the server
+let liveMessages = 0;        // the messages the live link has brought
 let shownId = null;          // the capture in the view
 let settingsDirty = false;   // the user has changed the form since it last showed the server's settings
 let appliedSettings = '';    // the server's settings the form last showed
@@ -82,20 +83,78 @@ function showState(s) {
   $('io-form').classList.toggle('disabled', !s.io_available);
   $('io-form').title = s.io_available ? '' : 'The port is the capture\'s while it runs';
 
-  if (shownId === null && s.latest !== null) showCapture(s.latest, false);
-  else if (shownId === null && view.id === null) view.show('startup');  // the window's start-up view
-  if (shownId !== null && !s.captures.some((c) => c.id === shownId)) {
+  if (shownId === null && s.latest !== null) {
+    if (view.id === 'startup') landed(s.latest, entry(s.latest)?.ready_ms);  // the first, new to this page
+    showCapture(s.latest, false);
+  } else if (shownId === null && view.id === null) view.show('startup');  // the window's start-up view
+  else if (shownId !== null && !s.captures.some((c) => c.id === shownId)) {
     // The capture shown has left the history: the page goes on showing it from its bytes
     // only where it has them; the newest takes its place.
     if (s.latest !== null) showCapture(s.latest, false);
+  } else if (s.latest !== null && s.latest !== shownId && $('follow').checked) {
+    // A new capture whose message this page never had (the link was down, or the message
+    // came late): the state names it, and the page follows it from there.
+    follow(s.latest, entry(s.latest)?.ready_ms);
   }
 }
 
-function newCapture(message) {
-  timing.id = message.id;
-  timing.readyMs = message.ready_ms;
-  timing.shownMs = 0;
-  if ($('follow').checked) showCapture(message.id, true);
+// A state asked for by a request: shown unless the live link spoke while the request was on
+// its way; what it brought is as new, and its next message follows any change.
+function requestedState(s, liveBefore) {
+  if (liveMessages === liveBefore) showState(s);
+}
+
+let catchingUp = false;
+
+// The state fetched afresh, for a page that may have missed messages: shown again after its
+// timers were held back, reconnected, or refused the live link.
+async function catchUp() {
+  if (catchingUp) return;
+  catchingUp = true;
+  const before = liveMessages;
+  try {
+    requestedState(await get('/api/state'), before);
+  } catch (error) {
+    unanswered(error);
+  }
+  catchingUp = false;
+}
+
+function unanswered(error) {
+  $('status').textContent = `The instrument does not answer: ${error.message}`;
+}
+
+// A new capture: when it was ready, for the time it takes to reach the screen.
+function landed(id, readyMs) {
+  if (timing.id !== id) Object.assign(timing, { id, readyMs, shownMs: 0 });
+}
+
+// A new capture, shown when the page follows them.
+function follow(id, readyMs) {
+  landed(id, readyMs);
+  if ($('follow').checked && id !== shownId) showCapture(id, true);
+}
+
+// How the live link stands, where the user sees it: a refusal in words under the bar.
+let everUp = false;
+let refused = false;
+
+function linkChanged(link) {
+  const dot = $('link');
+  dot.classList.toggle('up', link.up);
+  dot.classList.toggle('refused', Boolean(link.refused));
+  dot.title = link.up ? 'Live: connected to the instrument'
+    : link.refused ? 'Not live: the instrument refused the connection; trying again now and then'
+      : 'The live connection is down; reconnecting';
+  document.body.dataset.link = link.up ? 'up' : link.refused ? 'refused' : 'down';
+  const box = $('link-error');
+  box.textContent = link.refused ? `${link.refused} The page shows no live updates and tries again every 10 to 15 s; `
+    + 'captures, views and downloads still work.' : '';
+  box.hidden = !link.refused;
+  refused = Boolean(link.refused);
+  // What came while the link was down; while refused, the state at the calm pace of the retries.
+  if ((link.up && everUp) || link.refused) catchUp();
+  if (link.up) everUp = true;
 }
 
 // ---- The settings ----
@@ -190,13 +249,30 @@ async function run(mode) {
   const holdoff = Number($('holdoff').value);
   const body = { mode, settings: formSettings() };
   if (mode === 'auto' && Number.isFinite(holdoff) && holdoff > 0) body.holdoff = holdoff;
+  const before = liveMessages;
   try {
-    await post('/api/run', body);
+    const answer = await post('/api/run', body);
     settingsDirty = false;
+    requestedState(answer, before);
+    followRun();
   } catch (error) {
     if (error.status === 400) fieldError(error.message);
     else $('settings-error').textContent = error.message;
   }
+}
+
+let followingRun = false;
+
+// Refused the live link, the page follows a run it started by asking for the state every 2 s
+// until the run ends.
+async function followRun() {
+  if (followingRun) return;
+  followingRun = true;
+  while (refused && state && !(state.run === 'stopped' && state.status.state === 'idle')) {
+    await new Promise((resolve) => { setTimeout(resolve, 2000); });
+    await catchUp();
+  }
+  followingRun = false;
 }
 
 // ---- Captures: the history, the view, the files ----
@@ -652,14 +728,19 @@ async function start() {
   try {
     showState(await get('/api/state'));
   } catch (error) {
-    $('status').textContent = `The instrument does not answer: ${error.message}`;
+    unanswered(error);
   }
-  live((message) => {
+  const link = live((message) => {
+    ++liveMessages;
     if (message.type === 'state') showState(message.state);
-    else if (message.type === 'capture') newCapture(message);
-  }, (up) => {
-    $('link').classList.toggle('up', up);
-    $('link').title = up ? 'Live: connected to the instrument' : 'The live connection is down; reconnecting';
+    else if (message.type === 'capture') follow(message.id, message.ready_ms);
+  }, linkChanged);
+  // A hidden page's timers are held back by the browser: shown again, it reconnects at once
+  // and shows what it missed.
+  document.addEventListener('visibilitychange', () => {
+    if (document.visibilityState !== 'visible') return;
+    link.now();
+    catchUp();
   });
   listDecoders();
 }
