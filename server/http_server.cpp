@@ -153,8 +153,9 @@ struct live_session : closable, std::enable_shared_from_this<live_session> {
         socket.read_message_max(PAGE_MESSAGE_LIMIT);
         if (!slot.become_page())
             refusal = "This instrument already has " + std::to_string(server.options.max_pages) +
-                      " pages watching it, as many as it takes: close one of them, or start korvane-cli serve "
-                      "with --max-pages N for more.";
+                      (server.options.max_pages == 1 ? " page" : " pages") +
+                      " watching it, as many as it takes: close one of them, or start korvane-cli serve with "
+                      "--max-pages N for more.";
         socket.async_accept(request, [self = shared_from_this()](error_code ec) { self->accepted(ec); });
     }
 

@@ -1,10 +1,11 @@
 // Requests to the instrument's API. Every answer that is not a file is JSON; a refusal
-// carries {"error": "..."} in the command line's words.
+// carries {"error": "..."}, and {"field": "level"} where it names a field of a request.
 
 export class ApiError extends Error {
-  constructor(status, message) {
+  constructor(status, message, field) {
     super(message);
     this.status = status;
+    this.field = field || null;
   }
 }
 
@@ -12,10 +13,15 @@ async function answer(response) {
   const type = response.headers.get('Content-Type') || '';
   if (!response.ok) {
     let message = `${response.status} ${response.statusText}`;
+    let field = null;
     if (type.startsWith('application/json')) {
-      try { message = (await response.json()).error || message; } catch (_) { /* the status says it */ }
+      try {
+        const refusal = await response.json();
+        message = refusal.error || message;
+        field = refusal.field;
+      } catch (_) { /* the status says it */ }
     }
-    throw new ApiError(response.status, message);
+    throw new ApiError(response.status, message, field);
   }
   return type.startsWith('application/json') ? response.json() : response;
 }

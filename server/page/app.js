@@ -232,12 +232,12 @@ function clearFieldErrors() {
   for (const field of document.querySelectorAll('#settings .has-error')) field.classList.remove('has-error');
 }
 
-// A refusal names its option first ("--level: ..."): the field of that name is marked.
-function fieldError(message) {
+// A refusal names the setting it refuses ({"error": "Level: ...", "field": "level"}): that
+// field is marked.
+function fieldError(message, field) {
   clearFieldErrors();
   $('settings-error').textContent = message;
-  const named = /^--?([a-z-]+)/.exec(message) || /--([a-z-]+)/.exec(message);
-  const input = named && $(named[1]);
+  const input = field && $(field);
   if (input && input.closest('#settings')) {
     input.closest('label').classList.add('has-error');
     input.focus();
@@ -256,7 +256,7 @@ async function run(mode) {
     requestedState(answer, before);
     followRun();
   } catch (error) {
-    if (error.status === 400) fieldError(error.message);
+    if (error.status === 400) fieldError(error.message, error.field);
     else $('settings-error').textContent = error.message;
   }
 }
@@ -329,9 +329,8 @@ async function showCapture(id, following) {
   measurements();
   if (decodedStack) decode(decodedStack);
   try {
-    const response = await get(`/api/captures/${id}.dso`);
-    const capture = new Capture(id, await response.arrayBuffer());
-    view.setCapture(capture);
+    const capture = await Capture.load(id, get);
+    if (id === shownId) view.setCapture(capture);
   } catch (error) {
     if (id === shownId) $('view-error').textContent = error.message;
   }

@@ -1,51 +1,62 @@
-// A capture as its .dso file holds it: the header, and the samples of each channel under the
-// record's mode, for the readouts under the mouse.
+// A capture as its .dso file holds it, read through the layout the server describes for it
+// (GET /api/captures/N/layout): where each channel's samples lie in the bytes, under the
+// capture's own mode and, for View Mode, under each of the others.
 
 export const MODES = ['dual', 'single', 'logic16', 'mixed'];
-export const IMAGE_SIZE = 0xC0010;
-const FIFO = 0x60000;
 
 export class Capture {
-  constructor(id, bytes) {
+  // bytes: the .dso file; layouts: the server's layout under each mode, by mode name, the
+  // capture's own under '' too.
+  constructor(id, bytes, layouts) {
     this.id = id;
     this.bytes = new Uint8Array(bytes);
-    const view = new DataView(bytes);
-    this.pretrigger = view.getInt32(0, true);
-    this.triggerSource = view.getInt8(4);
-    this.triggerValue = view.getUint16(6, true);
-    this.triggerEdge = view.getInt32(8, true);
-    this.rateIndex = view.getInt8(12);
-    this.modeCode = view.getInt8(13);
-    this.a = this.bytes.subarray(14, 14 + FIFO);
-    this.b = this.bytes.subarray(14 + FIFO, 14 + 2 * FIFO);
-    this.area = this.bytes.subarray(14, 14 + 2 * FIFO);
+    this.layouts = {};
+    for (const [mode, layout] of Object.entries(layouts)) this.layouts[mode] = readLayout(layout);
   }
 
-  // The record read under a mode (View Mode): its name, samples, rate and channels.
+  // The bytes and every layout of a capture, from the server.
+  static async load(id, get) {
+    const json = async (mode) => get(`/api/captures/${id}/layout${mode ? `?mode=${mode}` : ''}`);
+    const [bytes, own, ...others] = await Promise.all([
+      get(`/api/captures/${id}.dso`).then((response) => response.arrayBuffer()), json(''), ...MODES.map(json)]);
+    const layouts = { '': own };
+    MODES.forEach((mode, i) => { layouts[mode] = others[i]; });
+    return new Capture(id, bytes, layouts);
+  }
+
+  // The record read under a mode (View Mode; '' or null: its own): its name, samples, rate
+  // and channels.
   under(mode) {
-    const code = mode ? MODES.indexOf(mode) : this.modeCode;
-    const index = this.rateIndex < 0 ? 0 : this.rateIndex;
-    const converter = 50e6 / 2 ** index;
-    switch (code) {
-      case 0: return { mode: 'dual', samples: FIFO, rate: converter, analogue: ['A', 'B'], inputs: 0 };
-      case 1: return { mode: 'single', samples: 2 * FIFO, rate: 2 * converter, analogue: ['A'], inputs: 0 };
-      case 2: return { mode: 'logic16', samples: FIFO, rate: converter, analogue: [], inputs: 16 };
-      case 3: return { mode: 'mixed', samples: FIFO, rate: converter, analogue: ['B'], inputs: 8 };
-      default: return { mode: null, samples: 0, rate: 0, analogue: [], inputs: 0 };
-    }
+    return this.layouts[mode || ''] || this.layouts[''];
   }
 
-  // The code of an analogue channel at sample k, under a mode.
+  // The code of an analogue channel at sample k, under a layout.
   code(layout, channel, k) {
-    if (layout.mode === 'single') return this.area[k];
-    return channel === 'A' ? this.a[k] : this.b[k];
+    const c = layout.byName[channel];
+    return c ? this.bytes[c.offset + k * c.stride] : undefined;
   }
 
   // The logic word at sample k (inputs 0..15 or 0..7).
   word(layout, k) {
-    if (layout.mode === 'logic16') return this.area[2 * k] | (this.area[2 * k + 1] << 8);
-    return this.a[k];
+    let word = 0;
+    layout.logic.forEach((c, input) => { word |= ((this.bytes[c.offset + k * c.stride] >> c.bit) & 1) << input; });
+    return word;
   }
+}
+
+// The server's layout as the page reads it.
+function readLayout(layout) {
+  const logic = layout.channels.filter((c) => c.kind === 'logic');
+  const analogue = layout.channels.filter((c) => c.kind === 'analogue');
+  return {
+    mode: layout.mode,
+    samples: layout.samples,
+    rate: layout.rate_hz || 0,
+    analogue: analogue.map((c) => c.name),
+    inputs: logic.length,
+    logic,
+    byName: Object.fromEntries(layout.channels.map((c) => [c.name, c])),
+  };
 }
 
 // A number of seconds with an SI prefix and four significant digits: "1.000 ms".

@@ -177,6 +177,21 @@ try:
         expected = 393216 * (x - area["left"]) / (area["right"] - area["left"])
         check(abs(k - expected) < 393216 / 200, f"the mouse {x - area['left']:.0f} px into the plot reads sample {k}")
 
+    # ---- The bytes read through the server's layout, under each mode as View Mode reads them ----
+    expected = {  # what the .dso file holds at sample k under each mode
+        "dual": lambda k: {"A": dso[14 + k], "B": dso[14 + 0x60000 + k]},
+        "single": lambda k: {"A": dso[14 + k]},
+        "logic16": lambda k: {"word": dso[14 + 2 * k] | dso[15 + 2 * k] << 8},
+        "mixed": lambda k: {"B": dso[14 + 0x60000 + k], "word": dso[14 + k]},
+    }
+    for mode, holds in expected.items():
+        for k in (0, 1234, 393215) + ((786431,) if mode == "single" else ()):
+            got = page.execute_script(
+                "const c = window.korvaneView.capture, l = c.under(arguments[0]), out = {};"
+                "for (const name of l.analogue) out[name] = c.code(l, name, arguments[1]);"
+                "if (l.inputs) out.word = c.word(l, arguments[1]); return out;", mode, k)
+            check(got == holds(k), f"under {mode} at sample {k} the page reads {got}, the file holds {holds(k)}")
+
     # ---- Zoom with the keypad, as the server steps it; then pan by dragging; then a typed range ----
     view.click()
     ready = int(data["ready"])
@@ -230,7 +245,7 @@ try:
     page.find_element(By.ID, "level").send_keys("500")
     page.find_element(By.ID, "single").click()
     message = wait(page, "return document.getElementById('settings-error').textContent", "the refusal of level 500")
-    check(message and message.startswith("--level"), f"the refusal names the level: {message!r}")
+    check(message == "Level: 500 is not in -126..127", f"the refusal names the level: {message!r}")
     check("has-error" in page.find_element(By.ID, "level-field").get_attribute("class"), "the level field is marked")
     page.find_element(By.ID, "level").clear()
     page.find_element(By.ID, "level").send_keys("20")
@@ -286,6 +301,29 @@ try:
     c_first, c_last = map(int, centred["range"].split(":"))
     check(c_first <= start <= c_last and c_last - c_first < 100000,
           f"clicking the row at sample {start} of the whole capture shows {centred['range']}")
+
+    # ---- A page beyond the bound on pages is told why, and keeps trying ----
+    crowded = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0", "--max-pages", "1"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        crowded_url = re.search(r"(http://127\.0\.0\.1:\d+/)", crowded.stdout.readline()).group(1)
+        home = page.current_window_handle
+        for n in (1, 2):
+            page.switch_to.new_window("tab")
+            page.get(crowded_url)
+            link = wait(page, "const l = document.body.dataset.link; return l === 'up' || l === 'refused' ? l : null;",
+                        f"the live link of page {n} of a server that takes one")
+            check(link == ("up" if n == 1 else "refused"), f"page {n} of a server that takes one: its link is {link}")
+        said = page.find_element(By.ID, "link-error").text
+        check("1 page watching it" in said and "--max-pages" in said, f"the refused page says {said!r}")
+        for handle in page.window_handles:
+            if handle != home:
+                page.switch_to.window(handle)
+                page.close()
+        page.switch_to.window(home)
+    finally:
+        crowded.terminate()
+        crowded.wait(timeout=20)
 
     errors = [e for e in page.get_log("browser") if e["level"] == "SEVERE" and "favicon" not in e["message"]
               and "status of 400" not in e["message"]]
