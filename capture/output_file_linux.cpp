@@ -194,7 +194,7 @@ bool write_all(int fd, const void* data, std::size_t size) {
 
 // Copies the whole temporary file into target; the number of bytes in length.
 bool copy_temp(int temp, int target, off_t& length) {
-    static char block[1 << 16];
+    thread_local char block[1 << 16];
     length = 0;
     for (;;) {
         const ssize_t n = pread(temp, block, sizeof block, length);

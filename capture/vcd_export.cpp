@@ -36,7 +36,7 @@ struct vcd_buffer {
     }
 };
 
-vcd_buffer buffer;
+thread_local vcd_buffer buffer;  // each thread's own: exports of several captures at once
 
 inline char* put_unsigned(char* p, uint64_t v) {
     char digits[24];

@@ -15,7 +15,7 @@ void put_u32(uint8_t* p, uint32_t v) {
     put_u16(p + 2, v >> 16);
 }
 
-uint8_t frames[1 << 16];
+thread_local uint8_t frames[1 << 16];  // each thread's own: exports of several captures at once
 
 }  // namespace
 

@@ -35,10 +35,9 @@ CLI::App* add_io_command(CLI::App& app, io_options& o) {
 }
 
 io_action io_action_from_options(const io_options& o) {
-    io_texts texts{o.data, o.control, o.reg, o.value, o.icr, o.reset_read};
     io_action action{};
     std::string field, message;
-    if (!io_action_from_texts(texts, action, field, message)) throw CLI::ValidationError("--" + field, message);
+    if (!io_action_from_texts(o, action, field, message)) throw CLI::ValidationError("--" + field, message);
     return action;
 }
 

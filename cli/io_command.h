@@ -6,16 +6,11 @@
 
 #include "services/io_actions.h"
 
-struct io_options {
+// The port, and the values of the dialog's fields as the options give them.
+struct io_options : io_texts {
     std::string port = "sim";
     std::string trace;
     double port_wait = 10;
-    std::string data;      // write the data register
-    std::string control;   // write the control register (pin levels, as the dialog shows it)
-    std::string reg;       // set a hardware register...
-    std::string value;     // ...to this value
-    std::string icr;       // set the internal control register (one strobe)
-    bool reset_read = false;
 };
 
 CLI::App* add_io_command(CLI::App& app, io_options& options);

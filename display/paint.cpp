@@ -307,10 +307,11 @@ void draw_logic_traces(canvas& surface, const uint8_t* bytes, const uint8_t* wor
     }
 
     // Column marks. Every lane of a column covers the same samples, so one pass over the
-    // column gives the levels seen on all lanes; the marks still go out lane by lane.
+    // column gives the levels seen on all lanes; the marks still go out lane by lane. The
+    // buffers are each thread's own: pictures of several captures are drawn at once.
     const int32_t columns = w > 0 ? w : 0;
-    static uint16_t seen_high[MARK_COLUMNS];
-    static uint16_t seen_low[MARK_COLUMNS];
+    thread_local uint16_t seen_high[MARK_COLUMNS];
+    thread_local uint16_t seen_low[MARK_COLUMNS];
     const bool one_pass = columns <= MARK_COLUMNS;
     if (one_pass) {
         for (int32_t k = 0; k < columns; ++k) {
@@ -322,7 +323,7 @@ void draw_logic_traces(canvas& surface, const uint8_t* bytes, const uint8_t* wor
             seen_low[k] = static_cast<uint16_t>(first < end ? ~all_high & lane_mask : 0);
         }
     }
-    static uint8_t lane_marks[MARK_COLUMNS];
+    thread_local uint8_t lane_marks[MARK_COLUMNS];
     for (int l = 0; l < lanes; ++l) {
         const uint32_t mask = 1u << l;
         surface.move_to(area.x_left, (logic_sample(bytes, words, range.start) & mask) ? y_hi[l] : y_lo[l]);

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <unistd.h>
 
@@ -17,11 +18,12 @@ namespace {
 // libzip hands the archive over in pieces of 8 KB and goes back to complete each entry's
 // local header; the pieces are gathered here and reach the temporary file in large writes.
 // (libzip's own file output writes each piece as it comes and takes twice as long.)
+// Each session has its own block, so that sessions of several captures are written at once.
 constexpr std::size_t ARCHIVE_BLOCK_SIZE = 1 << 20;
-uint8_t archive_block[ARCHIVE_BLOCK_SIZE];
 
 struct archive_file {
     int fd;
+    uint8_t* archive_block;  // ARCHIVE_BLOCK_SIZE bytes
     uint64_t block_offset;  // where archive_block[0] belongs in the file
     std::size_t buffered;   // bytes of archive_block still to be written there
     uint64_t length;        // bytes in the file so far
@@ -31,7 +33,7 @@ struct archive_file {
 bool flush_block(archive_file& a) {
     if (a.buffered == 0) return true;
     for (std::size_t done = 0; done < a.buffered;) {
-        const ssize_t n = pwrite(a.fd, archive_block + done, a.buffered - done, static_cast<off_t>(a.block_offset + done));
+        const ssize_t n = pwrite(a.fd, a.archive_block + done, a.buffered - done, static_cast<off_t>(a.block_offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             zip_error_set(&a.error, ZIP_ER_WRITE, n < 0 ? errno : EIO);
@@ -79,7 +81,7 @@ zip_int64_t archive_callback(void* state, void* data, zip_uint64_t len, zip_sour
             if (a.buffered == ARCHIVE_BLOCK_SIZE && !flush_block(a)) return -1;
             std::size_t n = ARCHIVE_BLOCK_SIZE - a.buffered;
             if (n > left) n = static_cast<std::size_t>(left);
-            std::memcpy(archive_block + a.buffered, p, n);
+            std::memcpy(a.archive_block + a.buffered, p, n);
             a.buffered += n;
             p += n;
             left -= n;
@@ -109,7 +111,7 @@ zip_int64_t archive_callback(void* state, void* data, zip_uint64_t len, zip_sour
 
 // ---- The analogue files ----
 // Each sample as the little-endian bytes of the float code - 0x80, made while libzip reads.
-uint8_t float_bytes[256][4];
+thread_local uint8_t float_bytes[256][4];
 
 void make_float_bytes() {
     for (int code = 0; code < 256; ++code) {
@@ -182,8 +184,8 @@ zip_int64_t analogue_callback(void* state, void* data, zip_uint64_t len, zip_sou
 }
 
 // ---- The metadata ----
-char metadata[1024];
-std::size_t metadata_length;
+thread_local char metadata[1024];
+thread_local std::size_t metadata_length;
 
 void put_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void put_line(const char* format, ...) {
@@ -283,7 +285,8 @@ bool write_sigrok_session(int fd, const dso_record& record, const capture_channe
     make_float_bytes();
     analogue_file analogue[MAX_CAPTURE_CHANNELS];
 
-    archive_file out{fd, 0, 0, 0, {}};
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[ARCHIVE_BLOCK_SIZE]);
+    archive_file out{fd, block.get(), 0, 0, 0, {}};
     zip_error_init(&out.error);
     zip_error_t error;
     zip_error_init(&error);

@@ -1,7 +1,8 @@
-// Pictures of different captures drawn at once, as the server draws them for several pages,
-// are the bytes each gives drawn alone: nothing is shared between them.
+// Pictures and exports of different captures made at once, as the server makes them for
+// several pages, are the bytes each gives alone: nothing is shared between them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,7 +28,7 @@ std::unique_ptr<dso_record> noise(int8_t mode, uint32_t seed) {
     return r;
 }
 
-// The PNG and the measurements of one capture, with a view of its own.
+// The PNG, the VCD and WAV exports and the measurements of one capture, with a view of its own.
 std::string picture_of(const dso_record& record, int32_t first, int32_t last) {
     picture_request request;
     request.width = 640;
@@ -40,12 +41,17 @@ std::string picture_of(const dso_record& record, int32_t first, int32_t last) {
     whole_capture(record, content);
     std::string message, bytes;
     if (prepare_picture("", record, request, content.picture, message) != 0) return message;
-    file_failure failure;
-    if (!write_capture_bytes(output_format::png, content, bytes, failure)) return failure.what;
-    return bytes + capture_info_json("", record, true, first, last).dump();
+    std::string all;
+    for (output_format format : {output_format::png, output_format::svg, output_format::vcd, output_format::wav,
+                                  output_format::sr, output_format::csv}) {
+        file_failure failure;
+        all += write_capture_bytes(format, content, bytes, failure) ? bytes : failure.what;
+    }
+    return all + capture_info_json("", record, true, first, last).dump();
 }
 
 TEST(PicturesAtOnce, AreTheBytesOfEachDrawnAlone) {
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);  // a VCD's date and a session's entries carry the time
     std::vector<std::unique_ptr<dso_record>> records;
     for (int8_t mode = MODE_DUAL; mode <= MODE_MIXED; ++mode) records.push_back(noise(mode, 17u + mode));
     std::vector<std::string> alone;
