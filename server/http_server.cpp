@@ -644,9 +644,15 @@ void http_server::stop() {
     net::post(s.io, [&s] {
         error_code ignored;
         s.acceptor.close(ignored);
-        std::lock_guard<std::mutex> lock(s.counts_mutex);
-        for (const auto& c : s.open)
-            if (auto connection = c.lock()) connection->close_from_server();
+        // Closed outside the counts' lock: a connection whose last holder is this list ends here,
+        // and its end gives its place back in those counts.
+        std::vector<std::shared_ptr<closable>> closing;
+        {
+            std::lock_guard<std::mutex> lock(s.counts_mutex);
+            for (const auto& c : s.open)
+                if (auto connection = c.lock()) closing.push_back(std::move(connection));
+        }
+        for (const auto& connection : closing) connection->close_from_server();
     });
     s.keep_running.reset();
     // The connections end within their linger; past a bound the loop is stopped.
