@@ -26,12 +26,26 @@ async function answer(response) {
   return type.startsWith('application/json') ? response.json() : response;
 }
 
-export async function get(path) {
-  return answer(await fetch(path, { cache: 'no-store' }));
+// A request the instrument never answered (it has stopped, or the network is down) is
+// refused in words, not as the browser's "Failed to fetch".
+export const UNREACHABLE = 'The instrument cannot be reached: it has stopped or the network is down.';
+
+async function send(path, init) {
+  let response;
+  try {
+    response = await fetch(path, init);
+  } catch (_) {
+    throw new ApiError(0, UNREACHABLE);
+  }
+  return answer(response);
 }
 
-export async function post(path, body) {
-  const init = { method: 'POST', cache: 'no-store' };
+export async function get(path) {
+  return send(path, { cache: 'no-store' });
+}
+
+export async function post(path, body, method = 'POST') {
+  const init = { method, cache: 'no-store' };
   if (body instanceof Blob || body instanceof ArrayBuffer) {
     init.body = body;
     init.headers = { 'Content-Type': 'application/octet-stream' };
@@ -39,7 +53,11 @@ export async function post(path, body) {
     init.body = JSON.stringify(body);
     init.headers = { 'Content-Type': 'application/json' };
   }
-  return answer(await fetch(path, init));
+  return send(path, init);
+}
+
+export async function put(path, body) {
+  return post(path, body, 'PUT');
 }
 
 // The live link to the instrument. Calls onMessage with every message and onLink with how

@@ -2,7 +2,7 @@
 // buttons, the history of captures, the view with its cursors, the measurements, decoding,
 // the files and the hardware IO panel.
 
-import { get, post, live } from './api.js';
+import { get, post, put, live } from './api.js';
 import { Capture, seconds, withPrefix } from './capture.js';
 import { View } from './view.js';
 
@@ -17,7 +17,7 @@ let state = null;            // the newest state from the server
 let liveMessages = 0;        // the messages the live link has brought
 let shownId = null;          // the capture in the view
 let settingsDirty = false;   // the user has changed the form since it last showed the server's settings
-let appliedSettings = '';    // the server's settings the form last showed
+let appliedSettings = '';    // the server's settings (the draft every page shares) the form last showed
 let decodedStack = '';     // the decoder stack whose rows are shown
 const timing = { id: null, readyMs: 0, shownMs: 0 };  // when the newest capture reached the screen
 
@@ -73,9 +73,15 @@ function showState(s) {
   $('stop').disabled = s.run === 'stopped' && s.status.state === 'idle';
 
   fillChoices(s.choices);
-  const settings = JSON.stringify(s.settings);
-  if (settings !== appliedSettings && !settingsDirty) applySettings(s.settings);
+  // The form shows the settings as any page last edited them; the run's own settings where
+  // the server keeps no draft.
+  const shared = s.draft || s.settings;
+  const settings = JSON.stringify(shared);
+  if (settings !== appliedSettings && !settingsDirty) applySettings(shared);
   appliedSettings = settings;
+
+  const firstScreen = s.taken === 0 && !s.captures.length;
+  $('hint').hidden = !firstScreen;
 
   showHistory(s.captures);
   for (const id of ['io-read', 'io-set-data', 'io-set-control', 'io-set-reg', 'io-set-icr', 'io-reset-read'])
@@ -121,7 +127,29 @@ async function catchUp() {
 }
 
 function unanswered(error) {
-  $('status').textContent = `The instrument does not answer: ${error.message}`;
+  $('status').textContent = 'Not connected';
+  $('status').className = 'status';
+  offline(true, error.message);
+}
+
+// A banner while the instrument cannot be reached, shown after a moment (a link that drops
+// and comes straight back is not worth one) and gone when it answers again.
+let offlineTimer = null;
+
+function offline(down, message) {
+  clearTimeout(offlineTimer);
+  const banner = $('offline');
+  if (!down) {
+    banner.hidden = true;
+    return;
+  }
+  offlineTimer = setTimeout(() => {
+    banner.textContent = `${message || 'The instrument cannot be reached.'} The page reconnects by itself; `
+      + 'what it shows may be out of date until then.';
+    banner.hidden = false;
+    $('status').textContent = 'Not connected';
+    $('status').className = 'status';
+  }, 1500);
 }
 
 // A new capture: when it was ready, for the time it takes to reach the screen.
@@ -152,6 +180,7 @@ function linkChanged(link) {
     + 'captures, views and downloads still work.' : '';
   box.hidden = !link.refused;
   refused = Boolean(link.refused);
+  offline(!link.up && !link.refused, 'The instrument cannot be reached: it has stopped or the network is down.');
   // What came while the link was down; while refused, the state at the calm pace of the retries.
   if ((link.up && everUp) || link.refused) catchUp();
   if (link.up) everUp = true;
@@ -234,17 +263,44 @@ function clearFieldErrors() {
 
 // A refusal names the setting it refuses ({"error": "Level: ...", "field": "level"}): that
 // field is marked.
-function fieldError(message, field) {
+function fieldError(message, field, focus = true) {
   clearFieldErrors();
   $('settings-error').textContent = message;
   const input = field && $(field);
   if (input && input.closest('#settings')) {
     input.closest('label').classList.add('has-error');
-    input.focus();
+    if (focus) input.focus();
+  }
+}
+
+// The form's settings as they are edited: checked by the instrument and, when it takes them,
+// shared with every page; a refusal is shown at its field as the user types.
+let draftTimer = null;
+let draftSequence = 0;
+
+function draftSoon() {
+  clearTimeout(draftTimer);
+  draftTimer = setTimeout(sendDraft, 250);
+}
+
+async function sendDraft() {
+  const number = ++draftSequence;
+  try {
+    const answer = await put('/api/settings', formSettings());
+    if (number !== draftSequence) return;
+    clearFieldErrors();
+    appliedSettings = JSON.stringify(answer.draft);
+    settingsDirty = false;
+  } catch (error) {
+    if (number !== draftSequence) return;
+    if (error.status === 400) fieldError(error.message, error.field, false);
+    else if (error.status !== 404) $('settings-error').textContent = error.message;
   }
 }
 
 async function run(mode) {
+  clearTimeout(draftTimer);
+  ++draftSequence;
   clearFieldErrors();
   const holdoff = Number($('holdoff').value);
   const body = { mode, settings: formSettings() };
@@ -327,7 +383,7 @@ async function showCapture(id, following) {
   await placed;
   if (id !== shownId) return;
   measurements();
-  if (decodedStack) decode(decodedStack);
+  if (decodedStack) decode(decodedStack, true);
   try {
     const capture = await Capture.load(id, get);
     if (id === shownId) view.setCapture(capture);
@@ -363,13 +419,38 @@ function downloads() {
     return;
   }
   const links = [];
-  for (const format of ['dso', 'csv', 'vcd', 'wav', 'sr'])
+  // A WAV holds the analogue channels: a capture of logic inputs only has none to give.
+  const shown = entry(shownId);
+  const analogue = !shown || shown.mode !== 'logic16';
+  for (const format of ['dso', 'csv', 'vcd', 'wav', 'sr']) {
+    if (format === 'wav' && !analogue) continue;
     links.push(make('a', { href: `/api/captures/${shownId}.${format}`, download: `korvane-${shownId}.${format}`, textContent: `.${format}` }));
+  }
   const query = view.shown ? view.currentQuery() : '';
   for (const format of ['png', 'svg', 'pdf'])
     links.push(make('a', { href: `/api/captures/${shownId}.${format}${query ? `?${query}` : ''}`, download: `korvane-${shownId}-view.${format}`,
       textContent: `picture .${format}`, title: 'The view as it stands, at its size' }));
+  for (const link of links) link.addEventListener('click', fetchDownload);
   box.replaceChildren(make('span', { textContent: 'Download:' }), ...links);
+}
+
+// A download fetched by the page, so that a refusal is shown in words instead of a browser
+// download that fails with no reason.
+async function fetchDownload(event) {
+  event.preventDefault();
+  const link = event.currentTarget;
+  $('files-error').textContent = '';
+  try {
+    const response = await get(link.href);
+    const url = URL.createObjectURL(await response.blob());
+    const save = make('a', { href: url, download: link.download });
+    document.body.append(save);
+    save.click();
+    save.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  } catch (error) {
+    $('files-error').textContent = `${link.download}: ${error.message}`;
+  }
 }
 
 async function upload(file) {
@@ -511,12 +592,13 @@ async function listDecoders() {
   }
 }
 
-async function chooseDecoder(id) {
+async function chooseDecoder(id, writeStack = true) {
   const fields = $('decoder-fields');
   fields.replaceChildren();
   decoderInfo = null;
-  if (!id) {
-    $('decode-stack').value = '';
+  $('decode-custom').hidden = true;
+  if (!id || id === 'custom') {
+    if (writeStack) setStack('');
     return;
   }
   try {
@@ -548,14 +630,74 @@ async function chooseDecoder(id) {
     input.dataset.default = o.default;
     fields.append(make('label', { title: `${o.description} (${o.type})` }, [o.description, input]));
   }
-  for (const input of fields.querySelectorAll('select, input')) input.addEventListener('change', buildStack);
-  buildStack();
+  for (const input of fields.querySelectorAll('select, input')) input.addEventListener('change', () => setStack(formStack()));
+  if (writeStack) setStack(formStack());
+}
+
+// The form and the typed stack are one: the form writes the stack, and a typed stack sets the
+// form, or, where the form cannot say it, shows "custom stack".
+let stackFromForm = '';
+
+function setStack(stack) {
+  stackFromForm = stack;
+  $('decode-stack').value = stack;
+}
+
+function formChannels() {
+  return Array.from($('decoder-fields').querySelectorAll('select'))
+    .filter((input) => input.dataset.kind === 'channel' && input.value).length;
+}
+
+let typedCheck = null;
+
+function stackTyped() {
+  if (!typedCheck) typedCheck = formFromStack().finally(() => { typedCheck = null; });
+  return typedCheck;
+}
+
+async function formFromStack() {
+  const text = $('decode-stack').value.trim();
+  if (text === stackFromForm) return;
+  const parts = text.split(',').map((p) => p.trim()).filter(Boolean);
+  const top = parts.length ? parts[parts.length - 1].split(':') : [''];
+  const id = top[0];
+  let same = false;
+  if (id && Array.from($('decoder').options).some((o) => o.value === id && id !== 'custom')) {
+    $('decoder').value = id;
+    if (!decoderInfo || decoderInfo.id !== id) await chooseDecoder(id, false);
+    if ($('decode-stack').value.trim() !== text) return;  // typed on while the decoder loaded
+    const fields = $('decoder-fields');
+    for (const input of fields.querySelectorAll('select, input'))
+      input.value = input.dataset.kind === 'channel' ? '' : input.dataset.default;
+    same = Boolean(decoderInfo);
+    const meant = [id];  // the typed stack without options at their defaults, as the form writes it
+    for (const pair of top.slice(1)) {
+      const at = pair.indexOf('=');
+      const input = at > 0 ? fields.querySelector(`[name="${CSS.escape(pair.slice(0, at))}"]`) : null;
+      if (!input) { same = false; continue; }
+      input.value = pair.slice(at + 1);
+      if (input.value !== pair.slice(at + 1)) same = false;  // a value the form's list lacks
+      if (input.dataset.kind === 'channel' || input.value !== input.dataset.default) meant.push(pair);
+    }
+    const typed = [...parts.slice(0, -1), meant.join(':')].join(',');
+    same = same && formStack() === typed;
+  }
+  if (same) {
+    stackFromForm = text;
+    $('decode-custom').hidden = true;
+  } else {
+    $('decoder').value = text ? 'custom' : '';
+    $('decoder-fields').replaceChildren();
+    decoderInfo = null;
+    stackFromForm = '';
+    $('decode-custom').hidden = !text;
+  }
 }
 
 // The stack as sigrok-cli's -P writes it: id, channels, then options that differ from
 // their defaults; a stacked decoder goes on the decoder it takes its input from.
-function buildStack() {
-  if (!decoderInfo) return;
+function formStack() {
+  if (!decoderInfo) return '';
   let stack = decoderInfo.id;
   for (const input of $('decoder-fields').querySelectorAll('select, input')) {
     const value = input.value.trim();
@@ -564,14 +706,36 @@ function buildStack() {
   }
   const below = decoderInfo.inputs.length ? decoderInfo.inputs[0] : 'logic';
   if (below !== 'logic') stack = `${below},${stack}`;
-  $('decode-stack').value = stack;
+  return stack;
 }
 
 const SHOWN_ANNOTATIONS = 2000;
 
-async function decode(stack) {
-  $('decode-error').textContent = '';
+// Dual and Single Channel captures have no logic inputs: a chosen decoder waits for a capture
+// that has them, and says so once rather than at every capture of a run.
+let waitingSaid = false;
+
+function hasLogic(id) {
+  const c = entry(id);
+  return !c || (c.mode !== 'dual' && c.mode !== 'single');
+}
+
+async function decode(stack, following = false) {
+  if (!following) waitingSaid = false;
   if (shownId === null || !stack) return;
+  if (!hasLogic(shownId)) {
+    showAnnotations(null);
+    view.setRows(null);
+    if (!waitingSaid) $('decode-error').textContent = `${entry(shownId).mode_title} captures have no logic inputs: `
+      + 'the decoder waits for a capture that has them.';
+    waitingSaid = true;
+    return;
+  }
+  $('decode-error').textContent = '';
+  if (decoderInfo && decoderInfo.channels.length && !formChannels() && stackFromForm === stack) {
+    $('decode-error').textContent = 'Choose the input of at least one of the decoder\'s channels.';
+    return;
+  }
   const id = shownId;
   const q = new URLSearchParams();
   for (const part of stack.split(/\s+-P\s+|;/)) if (part.trim()) q.append('P', part.trim());
@@ -580,50 +744,69 @@ async function decode(stack) {
   $('decode').disabled = true;
   try {
     const result = await get(`/api/captures/${id}/decode?${q}`);
-    if (id !== shownId) return;
-    decodedStack = stack;
-    view.setRows(q.toString());
-    const several = new Set(result.annotations.map((a) => a.decoder)).size > 1;
-    const rows = result.annotations.slice(0, SHOWN_ANNOTATIONS).map((a) => {
-      const row = make('tr', { tabIndex: 0, title: `samples ${a.start} to ${a.end}` }, [
-        make('td', { className: 'num', textContent: String(a.start) }),
-        make('td', { className: 'num', textContent: seconds(a.start_s) }),
-        make('td', { textContent: several ? `${a.decoder} ${a.class}` : a.class }),
-        make('td', { textContent: a.texts[0] || '' }),
-      ]);
-      row.dataset.start = a.start;
-      row.dataset.end = a.end;
-      // The annotation in the middle; from a view far wider than it, zoomed in to show it
-      // with its neighbours.
-      const centre = () => {
-        const middle = Math.round((a.start + a.end) / 2);
-        const span = view.shown ? view.shown.end - view.shown.start : 0;
-        const wanted = Math.max(200, (a.end - a.start + 1) * 12);
-        view.ask({ range: view.centredOn(middle, span > wanted * 4 ? wanted : 0) });
-      };
-      row.addEventListener('click', centre);
-      row.addEventListener('keydown', (event) => { if (event.key === 'Enter') centre(); });
-      return row;
-    });
-    $('annotations').tBodies[0].replaceChildren(...rows);
-    const count = result.annotations.length;
-    $('decode-count').textContent = count > SHOWN_ANNOTATIONS ? `the first ${SHOWN_ANNOTATIONS} of ${count} annotations`
-      : `${count} annotation${count === 1 ? '' : 's'}`;
-    // What each decoder passed on as bytes: the payload as text.
-    $('decode-bytes').replaceChildren(...(result.bytes || []).map((b) =>
-      make('div', { textContent: `${b.decoder} ${b.class}: ${b.text}`, title: `${b.description}, ${b.count} bytes` })));
+    if (id === shownId) {
+      decodedStack = stack;
+      waitingSaid = false;
+      view.setRows(q.toString());
+      showAnnotations(result);
+    }
   } catch (error) {
-    $('decode-error').textContent = error.message;
+    // No table of another capture under the refusal.
+    if (id === shownId) {
+      $('decode-error').textContent = error.message;
+      showAnnotations(null);
+      view.setRows(null);
+    }
+  } finally {
+    $('decode').disabled = false;
   }
-  $('decode').disabled = false;
+}
+
+// The decoded table in time order: the decoders of a stack and their rows each answer in their
+// own order, and the table reads as the bus went.
+function showAnnotations(result) {
+  if (!result) {
+    $('annotations').tBodies[0].replaceChildren();
+    $('decode-count').textContent = '';
+    $('decode-bytes').replaceChildren();
+    return;
+  }
+  const ordered = result.annotations.slice().sort((a, b) => a.start - b.start || a.end - b.end);
+  const several = new Set(result.annotations.map((a) => a.decoder)).size > 1;
+  const rows = ordered.slice(0, SHOWN_ANNOTATIONS).map((a) => {
+    const row = make('tr', { tabIndex: 0, title: `samples ${a.start} to ${a.end}` }, [
+      make('td', { className: 'num', textContent: String(a.start) }),
+      make('td', { className: 'num', textContent: seconds(a.start_s) }),
+      make('td', { textContent: several ? `${a.decoder} ${a.class}` : a.class }),
+      make('td', { textContent: a.texts[0] || '' }),
+    ]);
+    row.dataset.start = a.start;
+    row.dataset.end = a.end;
+    // The annotation in the middle; from a view far wider than it, zoomed in to show it
+    // with its neighbours.
+    const centre = () => {
+      const middle = Math.round((a.start + a.end) / 2);
+      const span = view.shown ? view.shown.end - view.shown.start : 0;
+      const wanted = Math.max(200, (a.end - a.start + 1) * 12);
+      view.ask({ range: view.centredOn(middle, span > wanted * 4 ? wanted : 0) });
+    };
+    row.addEventListener('click', centre);
+    row.addEventListener('keydown', (event) => { if (event.key === 'Enter') centre(); });
+    return row;
+  });
+  $('annotations').tBodies[0].replaceChildren(...rows);
+  const count = result.annotations.length;
+  $('decode-count').textContent = count > SHOWN_ANNOTATIONS ? `the first ${SHOWN_ANNOTATIONS} of ${count} annotations`
+    : `${count} annotation${count === 1 ? '' : 's'}`;
+  // What each decoder passed on as bytes: the payload as text.
+  $('decode-bytes').replaceChildren(...(result.bytes || []).map((b) =>
+    make('div', { textContent: `${b.decoder} ${b.class}: ${b.text}`, title: `${b.description}, ${b.count} bytes` })));
 }
 
 function clearDecode() {
   decodedStack = '';
   view.setRows(null);
-  $('annotations').tBodies[0].replaceChildren();
-  $('decode-count').textContent = '';
-  $('decode-bytes').replaceChildren();
+  showAnnotations(null);
   $('decode-error').textContent = '';
 }
 
@@ -642,9 +825,12 @@ async function io(body) {
 // ---- Wiring ----
 
 function wire() {
-  $('mode').addEventListener('change', () => { settingsDirty = true; modeLists($('mode').value); });
-  $('trigger').addEventListener('change', () => { settingsDirty = true; triggerFields(); });
-  $('settings').addEventListener('input', () => { settingsDirty = true; clearFieldErrors(); });
+  $('mode').addEventListener('change', () => { settingsDirty = true; modeLists($('mode').value); draftSoon(); });
+  $('trigger').addEventListener('change', () => { settingsDirty = true; triggerFields(); draftSoon(); });
+  $('settings').addEventListener('input', (event) => {
+    settingsDirty = true;
+    if (event.target.id !== 'holdoff') draftSoon();
+  });
   $('settings').addEventListener('submit', (event) => { event.preventDefault(); run('single'); });
   for (const mode of ['single', 'normal', 'auto']) $(mode).addEventListener('click', () => run(mode));
   $('stop').addEventListener('click', () => post('/api/stop').catch((error) => { $('settings-error').textContent = error.message; }));
@@ -707,11 +893,17 @@ function wire() {
   $('measure-view').addEventListener('change', measurements);
 
   $('decoder').addEventListener('change', () => chooseDecoder($('decoder').value));
-  $('decode').addEventListener('click', () => decode($('decode-stack').value.trim()));
-  $('decode-stack').addEventListener('keydown', (event) => { if (event.key === 'Enter') decode($('decode-stack').value.trim()); });
+  $('decode').addEventListener('click', async () => { await stackTyped(); decode($('decode-stack').value.trim()); });
+  $('decode-stack').addEventListener('change', stackTyped);
+  $('decode-stack').addEventListener('keydown', async (event) => {
+    if (event.key !== 'Enter') return;
+    await stackTyped();
+    decode($('decode-stack').value.trim());
+  });
   $('decode-clear').addEventListener('click', clearDecode);
 
   $('io-read').addEventListener('click', () => io(null));
+  $('io-panel').addEventListener('toggle', () => { if ($('io-panel').open && !$('io-read').disabled) io(null); });
   const field = (id) => $(id).value.trim();
   $('io-set-data').addEventListener('click', () => io({ data: field('io-data') }));
   $('io-set-control').addEventListener('click', () => io({ control: field('io-control') }));

@@ -137,6 +137,7 @@ try:
     wait(page, "return document.getElementById('mode').options.length === 4", "the settings lists from the state")
     opening = settled(page, "the start-up view")
     check(opening["capture"] == "startup", f"before any capture the page shows {opening['capture']!r}")
+    check(page.find_element(By.ID, "hint").is_displayed(), "the first screen gives no hint of what to do")
     choose(page, "mode", "dual")
     choose(page, "trigger", "a")
     page.find_element(By.ID, "level").clear()
@@ -156,6 +157,7 @@ try:
     differ = different_pixels(f"{WORK}/page.png", f"{WORK}/render.png")
     check(differ == 0, f"the view differs from render in {differ} of {width * height} pixels")
     check(data["range"] == "0:393215", f"the view opens on the whole capture: {data['range']}")
+    check(not page.find_element(By.ID, "hint").is_displayed(), "the first screen's hint stays after a capture")
 
     # ---- Measurements: channel A's 1 kHz sine ----
     wait(page, "return document.getElementById('meas-A-frequency')", "the measurements of channel A")
@@ -241,14 +243,18 @@ try:
     check(t2 > 51000 + 20000, f"dragging t2 by 60 px moves it from 51000 to {t2}")
 
     # ---- A refusal explained where the user typed it ----
+    # As it is typed, in words; and again when a run is asked for with it.
     page.find_element(By.ID, "level").clear()
     page.find_element(By.ID, "level").send_keys("500")
+    message = wait(page, "return document.getElementById('settings-error').textContent", "the refusal of level 500 as typed")
+    check(message == "Level: 500 is not in -126..127", f"the refusal names the level as it is typed: {message!r}")
     page.find_element(By.ID, "single").click()
     message = wait(page, "return document.getElementById('settings-error').textContent", "the refusal of level 500")
     check(message == "Level: 500 is not in -126..127", f"the refusal names the level: {message!r}")
     check("has-error" in page.find_element(By.ID, "level-field").get_attribute("class"), "the level field is marked")
     page.find_element(By.ID, "level").clear()
     page.find_element(By.ID, "level").send_keys("20")
+    wait(page, "return document.getElementById('settings-error').textContent === ''", "the refusal gone with level 20")
 
     # ---- Two pages see the same new capture; the second, behind the first, hears nothing of it ----
     first_page = page.current_window_handle
@@ -257,6 +263,12 @@ try:
     open_page(page)
     wait(page, f"return document.body.dataset.link === 'up' && document.body.dataset.latest === '{capture_id}'",
          "the second page live and knowing the capture")
+    # Settings edited in one page are those of every page.
+    page.switch_to.window(first_page)
+    page.find_element(By.ID, "level").clear()
+    page.find_element(By.ID, "level").send_keys("33")
+    page.switch_to.window(second_page)
+    wait(page, "return document.getElementById('level').value === '33'", "the second page showing the level the first typed")
     page.execute_script("window.korvaneMissing = ['capture', 'state']")
     page.switch_to.window(first_page)
     wait(page, "return document.visibilityState === 'visible'", "the first page in front")
@@ -278,6 +290,10 @@ try:
     page.find_element(By.ID, "decode-stack").send_keys("uart:rx=D3:baudrate=115200")
     page.find_element(By.ID, "decode").click()
     wait(page, "return document.querySelectorAll('#annotations tbody tr').length > 10", "the annotations' table")
+    starts = page.execute_script("return Array.from(document.querySelectorAll('#annotations tbody tr'), (r) => +r.dataset.start)")
+    check(starts == sorted(starts), "the decoded table is not in time order")
+    offered = page.execute_script("return Array.from(document.querySelectorAll('#downloads a'), (a) => a.textContent)")
+    check(".wav" not in offered and ".vcd" in offered, f"a 16 Bit Logic capture offers {offered}")
     # The rows under the view are those of render --decode, pixel for pixel.
     wait(page, "return document.getElementById('view').dataset.rows && !document.getElementById('rows').hidden",
          "the decoded rows under the view")
@@ -328,6 +344,13 @@ try:
     errors = [e for e in page.get_log("browser") if e["level"] == "SEVERE" and "favicon" not in e["message"]
               and "status of 400" not in e["message"]]
     check(not errors, f"the page logged errors: {errors}")
+
+    # ---- The instrument gone: a banner says so ----
+    server.terminate()
+    server.wait(timeout=20)
+    said = wait(page, "const b = document.getElementById('offline'); return !b.hidden && b.textContent",
+                "a banner while the instrument cannot be reached")
+    check("cannot be reached" in said, f"the banner says {said!r}")
 except Exception as error:  # a page that breaks is a failure, not a crash of the test
     fail(f"{type(error).__name__}: {error}")
     try:
