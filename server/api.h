@@ -24,6 +24,7 @@ struct api_request {
     std::string path;    // the target before '?'
     std::vector<std::pair<std::string, std::string>> query;
     std::string body;
+    bool gzip = false;  // the client takes gzip (its Accept-Encoding)
     // Every value of a name that may come more than once (?P=uart:rx=D0&P=spi...).
     std::vector<std::string> values(const char* name) const;
     bool value(const char* name, std::string& out) const;
@@ -91,6 +92,9 @@ private:
     api_reply decoder(const std::string& id);
     api_reply upload(const api_request& request);
     api_reply io(const api_request& request);
+    api_reply channels(const api_request& request);
+    api_reply draft(const api_request& request);
+    api_reply autoset(const api_request& request);
 
     instrument& device_;
     server_options options_;
