@@ -50,7 +50,8 @@ autoset_step autoset_from_capture(const dso_record& record, char only, autoset_f
         if (span >= AUTOSET_MIN_PEAK_TO_PEAK && (strongest < 0 || span > figures[strongest].max - figures[strongest].min))
             strongest = c;
     }
-    if (strongest < 0) return autoset_step::no_signal;
+    // A signal much slower than the fast capture may not move within it: the slow one decides.
+    if (strongest < 0) return record.sample_rate_index < SLOWEST_RATE ? autoset_step::slower : autoset_step::no_signal;
     const analogue_figures& f = figures[strongest];
     finding.channel = "AB"[strongest];
     finding.low = f.min;

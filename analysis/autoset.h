@@ -31,7 +31,7 @@ struct autoset_finding {
 
 enum class autoset_step {
     proposed,   // the proposal is made
-    slower,     // the signal is too slow to show a period: look again with autoset_probe(5)
+    slower,     // no signal, or one too slow to show two periods: look again with autoset_probe(5)
     no_signal,  // no channel holds a signal (or, at the slowest rate, no repeating one)
 };
 
