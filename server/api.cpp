@@ -535,8 +535,16 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
     api_reply reply{200, format_of(format).media_type, "", {{"Content-Disposition", "inline; filename=\"" + file_name + "\""}}};
     if (format == output_format::dso) {
-        reply.body.assign(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE);
-        return compressed(request, std::move(reply));
+        // Every page fetches each capture: it is compressed once.
+        reply.headers.push_back({"Vary", "Accept-Encoding"});
+        const std::shared_ptr<const std::string> packed = request.gzip ? packed_dso(*entry) : nullptr;
+        if (packed && !packed->empty()) {
+            reply.body = *packed;
+            reply.headers.push_back({"Content-Encoding", "gzip"});
+        } else {
+            reply.body.assign(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE);
+        }
+        return reply;
     }
     const std::string name = "capture " + std::to_string(entry->id);
     std::string message;
@@ -730,4 +738,24 @@ api_reply api::autoset(const api_request& request) {
     const int status = device_.autoset(channel, answer, message);
     if (status != 200) return error_reply(status, message);
     return json_reply(200, json_text(answer));
+}
+
+std::shared_ptr<const std::string> api::packed_dso(const capture_entry& entry) {
+    constexpr size_t KEPT = 8;
+    {
+        std::lock_guard<std::mutex> lock(packed_mutex_);
+        for (const auto& kept : packed_)
+            if (kept.first == entry.id) return kept.second;
+    }
+    const std::string bytes(reinterpret_cast<const char*>(entry.record.get()), DSO_IMAGE_SIZE);
+    // Noise does not compress: a look at its first 64 KB spares the whole.
+    std::string sample, packed;
+    const bool worth = gzip_bytes(bytes.substr(0, 64 * 1024), sample) && sample.size() < 60 * 1024 &&
+                       gzip_bytes(bytes, packed) && packed.size() < bytes.size();
+    auto made = std::make_shared<const std::string>(worth ? std::move(packed) : std::string());
+    std::lock_guard<std::mutex> lock(packed_mutex_);
+    packed_.remove_if([&](const auto& kept) { return kept.first == entry.id; });
+    packed_.emplace_front(entry.id, made);
+    if (packed_.size() > KEPT) packed_.pop_back();
+    return made;
 }

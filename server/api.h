@@ -106,4 +106,10 @@ private:
     std::list<std::pair<std::string, std::shared_ptr<const decode_result>>> decoded_cache_;
     size_t decoded_bytes_ = 0;
     std::string decoder_list_;  // the list's JSON, made once
+
+    // The last captures' .dso bytes as gzip, made once for all the pages that fetch them
+    // (empty: bytes that do not compress, sent as they are). Newest first.
+    std::shared_ptr<const std::string> packed_dso(const capture_entry& entry);
+    std::mutex packed_mutex_;
+    std::list<std::pair<int, std::shared_ptr<const std::string>>> packed_;
 };
