@@ -21,6 +21,17 @@ using json = nlohmann::ordered_json;
 
 capture_measurements measured;  // large: static storage
 
+// A value in a channel's unit: with an SI prefix ("20.400 V", "78.900 mV"), unless the unit
+// has one of its own ("mA", "kV", "µA"), which takes the number as it is.
+std::string in_unit(double value, const std::string& unit) {
+    const bool prefixed = unit.size() > 1 && (std::string("pnumkMG").find(unit[0]) != std::string::npos ||
+                                              unit.rfind("\u00b5", 0) == 0);
+    if (!prefixed) return si(value, unit.c_str());
+    char text[48];
+    std::snprintf(text, sizeof text, "%.5g %s", value, unit.c_str());
+    return text;
+}
+
 void print_text(const std::string& path, const dso_record& r, double rate, const channel_settings* channels) {
     std::printf("File         %s\n", input_name(path).c_str());
     if (capture_mode_title(r.capture_mode))
@@ -60,15 +71,15 @@ void print_text(const std::string& path, const dso_record& r, double rate, const
         } else {
             const scaled_figures v = scaled_analogue(a, *scale);
             const char* unit = scale->unit.c_str();
-            std::printf("\nChannel %c     codes   relative to 0x80   in %s (%s a code, zero at code %d)\n",
-                        measured.analogue_name[c], unit, si(scale->per_code(), unit, true).c_str(), scale->zero_code);
-            std::printf("  min         %6u   %+6d             %s\n", a.min, a.min - ZERO_LEVEL, si(v.min, unit).c_str());
-            std::printf("  max         %6u   %+6d             %s\n", a.max, a.max - ZERO_LEVEL, si(v.max, unit).c_str());
-            std::printf("  peak-peak   %6d   %6d             %s\n", a.max - a.min, a.max - a.min,
-                        si(v.peak_to_peak, unit).c_str());
-            std::printf("  mean        %6.2f   %6s             %s\n", a.mean, signed_number(a.mean - ZERO_LEVEL, 2).c_str(),
-                        si(v.mean, unit).c_str());
-            std::printf("  RMS         %6.2f   %6.2f             %s\n", a.rms, a.rms_relative, si(v.rms, unit).c_str());
+            std::printf("\nChannel %c     codes   relative to 0x80   in %s (%.6g %s a code, zero at code %d)\n",
+                        measured.analogue_name[c], unit, scale->per_code(), unit, scale->zero_code);
+            std::printf("  min         %6u   %+6d   %14s\n", a.min, a.min - ZERO_LEVEL, in_unit(v.min, unit).c_str());
+            std::printf("  max         %6u   %+6d   %14s\n", a.max, a.max - ZERO_LEVEL, in_unit(v.max, unit).c_str());
+            std::printf("  peak-peak   %6d   %6d   %14s\n", a.max - a.min, a.max - a.min,
+                        in_unit(v.peak_to_peak, unit).c_str());
+            std::printf("  mean        %6.2f   %6s   %14s\n", a.mean, signed_number(a.mean - ZERO_LEVEL, 2).c_str(),
+                        in_unit(v.mean, unit).c_str());
+            std::printf("  RMS         %6.2f   %6.2f   %14s\n", a.rms, a.rms_relative, in_unit(v.rms, unit).c_str());
         }
         std::printf("  signal      %s\n", periodic_words(a.periodic, rate).c_str());
         std::printf("  edges       %d rising, %d falling\n", a.periodic.rising_edges, a.periodic.falling_edges);
