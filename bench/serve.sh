@@ -5,5 +5,6 @@
 set -euo pipefail
 here=$(dirname "$0")
 /usr/bin/python3 "$here/serve_bench.py" "$1"
+/usr/bin/python3 "$here/serve_gzip_bench.py" "$1"
 /usr/bin/python3 "$here/serve_views_bench.py" "$1"
 /usr/bin/python3 "$here/serve_page_bench.py" "$1"

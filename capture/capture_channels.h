@@ -22,6 +22,15 @@ struct capture_channel {
     uint8_t code(int32_t k) const { return bytes[k * stride]; }
 };
 
+// The values an export writes for an analogue channel's codes: (code - zero_code) * per_code;
+// per_code 0 writes code - 0x80, as the exports always have.
+struct analogue_scale {
+    double per_code = 0;
+    int zero_code = ZERO_LEVEL;
+
+    double value(uint8_t code) const { return per_code > 0 ? (code - zero_code) * per_code : code - ZERO_LEVEL; }
+};
+
 // The channels of the record's mode, logic inputs first from D0 up, then the analogue ones:
 //   Dual Channel    A (channel_a), B (channel_b)
 //   Single Channel  A (the whole trace of sample_area)

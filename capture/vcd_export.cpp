@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "app/version.h"
 
@@ -65,8 +66,23 @@ inline void put_bit(bool high, char id) {
     buffer.used += 3;
 }
 
-inline void put_real(uint8_t code, char id) {
+// A scaled channel's value of each code, as VCD text.
+struct scaled_texts {
+    char text[256][28];
+    uint8_t length[256];
+};
+
+inline void put_real(uint8_t code, char id, const scaled_texts* scaled) {
     char* p = buffer.room();
+    if (scaled != nullptr) {
+        std::memcpy(p, scaled->text[code], scaled->length[code]);
+        p += scaled->length[code];
+        *p++ = ' ';
+        *p++ = id;
+        *p++ = '\n';
+        buffer.used = static_cast<size_t>(p - buffer.data);
+        return;
+    }
     *p++ = 'r';
     int v = code - ZERO_LEVEL;
     if (v < 0) {
@@ -83,7 +99,7 @@ inline void put_real(uint8_t code, char id) {
 }  // namespace
 
 bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* channels, int count, int32_t first,
-               int32_t last, const char* date) {
+               int32_t last, const char* date, const analogue_scale* scales, const char* const* unit_names) {
     buffer.out = out;
     buffer.used = 0;
     buffer.ok = true;
@@ -104,6 +120,24 @@ bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* chann
                       static_cast<unsigned long long>(static_cast<uint64_t>(r.pretrigger - first) * units), r.pretrigger);
         buffer.put(text);
     }
+    // Each scaled channel's values of the 256 codes, made once.
+    std::unique_ptr<scaled_texts[]> scaled;
+    for (int i = 0; scales != nullptr && i < count; ++i) {
+        if (channels[i].kind != channel_kind::analogue || !(scales[i].per_code > 0)) continue;
+        if (!scaled) scaled.reset(new scaled_texts[MAX_CAPTURE_CHANNELS]);
+        for (int code = 0; code < 256; ++code) {
+            const int n = std::snprintf(scaled[i].text[code], sizeof scaled[i].text[code], "r%.9g",
+                                        scales[i].value(static_cast<uint8_t>(code)));
+            scaled[i].length[code] = static_cast<uint8_t>(n);
+        }
+        std::snprintf(text, sizeof text, "$comment\n   %s in %s: (code - %d) x %.9g\n$end\n", channels[i].name,
+                      unit_names != nullptr && unit_names[i] != nullptr ? unit_names[i] : "units", scales[i].zero_code, scales[i].per_code);
+        buffer.put(text);
+    }
+    const auto scaled_of = [&](const capture_channel* c) -> const scaled_texts* {
+        const long i = c - channels;
+        return scaled && scales[i].per_code > 0 ? &scaled[i] : nullptr;
+    };
     buffer.put("$timescale 10 ns $end\n$scope module korvane $end\n");
 
     // Identifiers: one printable character each, '!' upward.
@@ -143,7 +177,7 @@ bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* chann
         if (logic_mask >> b & 1) put_bit(word >> b & 1, logic_id[b]);
     for (int a = 0; a < analogue_count; ++a) {
         codes[a] = analogue[a]->code(first);
-        put_real(codes[a], analogue_id[a]);
+        put_real(codes[a], analogue_id[a], scaled_of(analogue[a]));
     }
     buffer.put("$end\n");
 
@@ -170,7 +204,7 @@ bool write_vcd(std::FILE* out, const dso_record& r, const capture_channel* chann
             if (!stamped) put_time(t);
             stamped = true;
             codes[a] = code;
-            put_real(code, analogue_id[a]);
+            put_real(code, analogue_id[a], scaled_of(analogue[a]));
         }
     }
     put_time(static_cast<uint64_t>(last - first + 1) * units);

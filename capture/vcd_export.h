@@ -1,5 +1,6 @@
 // Value Change Dump (VCD): the logic inputs as 1-bit wires and the analogue channels as real
-// variables (code - 0x80), each written only where it changes, on a 10 ns time scale.
+// variables (code - 0x80, or the channel's scaled value), each written only where it changes,
+// on a 10 ns time scale.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,9 @@ constexpr double VCD_TIME_UNIT_S = 10e-9;
 // mode, with the header's $date text. The trigger (the pretrigger sample, when it lies in the
 // stretch) is marked by a comment in the header that gives its time; the last timestamp stands one sample past
 // the end, so that the last sample has its full length. The record's rate must be one of the
-// six (sample_rate_hz not 0). false when the stream reports an error.
+// six (sample_rate_hz not 0). With scales (one for each channel; a logic input's is not
+// read), an analogue channel with a scale is written in its unit, which a comment in the
+// header names. false when the stream reports an error.
 bool write_vcd(std::FILE* out, const dso_record& record, const capture_channel* channels, int count, int32_t first,
-               int32_t last, const char* date);
+               int32_t last, const char* date, const analogue_scale* scales = nullptr,
+               const char* const* unit_names = nullptr);

@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "analysis/autoset.h"
 #include "app/error_handler.h"
 #include "capture/dso_structure.h"
 #include "cli/terminal.h"
@@ -22,6 +23,7 @@
 #include "cli/output_options.h"
 #include "cli/render_command.h"
 #include "display/view_range.h"
+#include "services/capture_info.h"
 
 namespace {
 
@@ -75,8 +77,15 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
         ->check(seconds_value(false))
         ->type_name("SECONDS");
     c->add_flag("-q,--quiet", o.quiet, "No progress on standard error");
+    CLI::Option* autoset = c->add_flag("--autoset", o.autoset, "Take a capture first to find the strongest analogue "
+                                                               "signal, then capture with the settings that show a few "
+                                                               "of its periods, triggered at its middle on the rising "
+                                                               "edge (printed as options on standard error)");
+    for (const char* setting : {"--mode", "--rate", "--trigger", "--level", "--pattern", "--edge", "--pretrigger"})
+        autoset->excludes(c->get_option(setting));
     c->footer("Exit status: 0 written; 1 the capture downloaded no samples (a warning); 2 a bad command line; "
-              "5 a file that could not be written (every output is checked before the port is touched); 10 or 20 "
+              "5 a file that could not be written (every output is checked before the port is touched); with --autoset, 1 "
+              "also when no channel holds a repeating signal to set up on (nothing written); 10 or 20 "
               "the program's own errors (10: the port); 75 the port stayed held by another program; 124 --timeout "
               "passed; 130 interrupted (Ctrl+C, SIGTERM, SIGHUP) while waiting: nothing written.\n");
     return c;
@@ -316,14 +325,65 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
     phase.store(PHASE_WAITING);
     if (interrupted_by != 0) request_cancel();
 
-    const int warnings_before = warnings_reported();
-    const bool completed = !cancel_requested.load() && run_capture();
+    int warnings_before = warnings_reported();
+    bool completed = !cancel_requested.load();
+    std::string no_signal;
+    if (completed && o.autoset) {
+        // The settings come from captures taken with no trigger: first at the fastest rate,
+        // then, for a signal too slow to show a period there, at the slowest.
+        autoset_finding finding;
+        run_settings proposal{};
+        autoset_step step = autoset_step::slower;
+        for (const int8_t rate : {int8_t{0}, int8_t{5}}) {
+            if (step != autoset_step::slower) break;
+            const run_settings probe = autoset_probe(rate);
+            store_run_header(probe);
+            phase.store(PHASE_WAITING);
+            services.timeout = 0;
+            services.fill_seconds = samples_in_mode(probe.capture_mode) / sample_rate_hz(probe.capture_mode, rate);
+            completed = !cancel_requested.load() && run_capture();
+            check_port_failures();
+            if (!completed || warnings_reported() != warnings_before) break;
+            step = autoset_from_capture(dso_structure, 0, finding, proposal);
+        }
+        services.end_line();
+        if (completed && warnings_reported() == warnings_before) {
+            if (step == autoset_step::proposed) {
+                std::fprintf(stderr, "autoset: channel %c, %s, codes %u..%u: --mode %s --rate %gMHz --trigger %c "
+                                     "--level %d --edge rising --pretrigger %d\n",
+                             finding.channel, si(finding.frequency_hz, "Hz").c_str(), finding.low, finding.high,
+                             mode_option_name(proposal.capture_mode),
+                             sample_rate_hz(proposal.capture_mode, proposal.sample_rate_index) / 1e6,
+                             finding.channel == 'A' ? 'a' : 'b', proposal.trigger_value - TRIGGER_LEVEL_OFFSET,
+                             proposal.pretrigger);
+                store_run_header(proposal);
+                services.timeout = o.timeout;
+                services.fill_seconds = samples_in_mode(proposal.capture_mode) /
+                                        sample_rate_hz(proposal.capture_mode, proposal.sample_rate_index);
+                services.sleeps = 0;
+                services.bounded = false;
+                services.waiting_shown = false;
+                services.percent_shown = -1;
+                phase.store(PHASE_WAITING);
+                completed = !cancel_requested.load() && run_capture();
+            } else {
+                no_signal = finding.channel == 0
+                                ? "neither channel A nor B goes beyond " + std::to_string(AUTOSET_MIN_PEAK_TO_PEAK - 1) + " codes"
+                                : std::string("channel ") + finding.channel + " does not repeat within a capture at the slowest rate";
+            }
+        }
+    } else if (completed) {
+        completed = run_capture();
+    }
     services.end_line();
     phase.store(PHASE_SAVING);
     check_port_failures();
 
     int status = EXIT_SUCCESS_STATUS;
-    if (!completed) {
+    if (!no_signal.empty()) {
+        print_message("no signal to set up on: %s; nothing captured", no_signal.c_str());
+        status = EXIT_WARNING;
+    } else if (!completed) {
         if (services.timed_out) {
             print_message("no trigger within %g s; capture cancelled, nothing written", o.timeout);
             status = EXIT_TIMEOUT;

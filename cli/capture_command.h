@@ -27,6 +27,7 @@ struct capture_options {
     double port_wait = 10;  // seconds a port held by another program is waited for
     double timeout = 0;     // seconds; 0: wait for the trigger as long as it takes
     bool quiet = false;
+    bool autoset = false;  // the settings are autoset's, from a capture taken first
 };
 
 // The header fields of the capture record, as Start Capture stores them.

@@ -33,6 +33,10 @@ CLI::App* add_export_command(CLI::App& app, export_options& o) {
                                       "negative end counts as 0, a LAST past the end as the last sample, and "
                                       "FIRST must lie below LAST")
         ->type_name("FIRST:LAST");
+    c->add_option("--channels-config", o.channels_config, "Write the analogue channels of vcd and sr files in the "
+                                                          "units this channel settings file gives them (as "
+                                                          "korvane-cli serve keeps it), not in codes")
+        ->type_name("FILE");
     c->footer("Exit status: 0 written; 1 nothing written: the capture cannot give that format (16 Bit Logic as wav, "
               "no sample rate) or its header is damaged; 2 a bad command line (an output that is the input among "
               "them); 5 a file that cannot be read or written. A file is written completely or not at all.\n");
@@ -52,7 +56,12 @@ export_request export_request_from_options(const export_options& o) {
 }
 
 int run_export_command(const export_options& o, const export_request& request) {
+    channel_settings channels;
+    if (!o.channels_config.empty())
+        if (const int refused = read_channels_config(o.channels_config, channels)) return refused;
     return write_one_output(o.file, o.output, request.format, [&](output_content& content, std::string& message) {
-        return prepare_export(o.file, dso_structure, request, content, message);
+        const int refused = prepare_export(o.file, dso_structure, request, content, message);
+        if (refused == 0 && !o.channels_config.empty()) apply_channel_scales(channels, content);
+        return refused;
     });
 }

@@ -13,6 +13,7 @@ struct export_options {
     std::string format;    // empty: from the output name
     std::string channels;  // empty: every channel of the mode
     std::string range;     // empty: the whole capture; "FIRST:LAST"
+    std::string channels_config;  // empty: analogue values in codes
 };
 
 CLI::App* add_export_command(CLI::App& app, export_options& options);

@@ -21,7 +21,18 @@ using json = nlohmann::ordered_json;
 
 capture_measurements measured;  // large: static storage
 
-void print_text(const std::string& path, const dso_record& r, double rate) {
+// A value in a channel's unit: with an SI prefix ("20.400 V", "78.900 mV"), unless the unit
+// has one of its own ("mA", "kV", "µA"), which takes the number as it is.
+std::string in_unit(double value, const std::string& unit) {
+    const bool prefixed = unit.size() > 1 && (std::string("pnumkMG").find(unit[0]) != std::string::npos ||
+                                              unit.rfind("\u00b5", 0) == 0);
+    if (!prefixed) return si(value, unit.c_str());
+    char text[48];
+    std::snprintf(text, sizeof text, "%.5g %s", value, unit.c_str());
+    return text;
+}
+
+void print_text(const std::string& path, const dso_record& r, double rate, const channel_settings* channels) {
     std::printf("File         %s\n", input_name(path).c_str());
     if (capture_mode_title(r.capture_mode))
         std::printf("Mode         %s\n", capture_mode_title(r.capture_mode));
@@ -47,12 +58,29 @@ void print_text(const std::string& path, const dso_record& r, double rate) {
 
     for (int c = 0; c < measured.analogue_channels; ++c) {
         const analogue_figures& a = measured.analogue[c];
-        std::printf("\nChannel %c     codes   relative to 0x80\n", measured.analogue_name[c]);
-        std::printf("  min         %6u   %+6d\n", a.min, a.min - ZERO_LEVEL);
-        std::printf("  max         %6u   %+6d\n", a.max, a.max - ZERO_LEVEL);
-        std::printf("  peak-peak   %6d   %6d\n", a.max - a.min, a.max - a.min);
-        std::printf("  mean        %6.2f   %6s\n", a.mean, signed_number(a.mean - ZERO_LEVEL, 2).c_str());
-        std::printf("  RMS         %6.2f   %6.2f\n", a.rms, a.rms_relative);
+        const char name[2] = {measured.analogue_name[c], '\0'};
+        const analogue_channel_settings* scale = channels != nullptr ? channels->analogue_named(name) : nullptr;
+        if (scale != nullptr && !scale->scaled()) scale = nullptr;
+        if (scale == nullptr) {
+            std::printf("\nChannel %c     codes   relative to 0x80\n", measured.analogue_name[c]);
+            std::printf("  min         %6u   %+6d\n", a.min, a.min - ZERO_LEVEL);
+            std::printf("  max         %6u   %+6d\n", a.max, a.max - ZERO_LEVEL);
+            std::printf("  peak-peak   %6d   %6d\n", a.max - a.min, a.max - a.min);
+            std::printf("  mean        %6.2f   %6s\n", a.mean, signed_number(a.mean - ZERO_LEVEL, 2).c_str());
+            std::printf("  RMS         %6.2f   %6.2f\n", a.rms, a.rms_relative);
+        } else {
+            const scaled_figures v = scaled_analogue(a, *scale);
+            const char* unit = scale->unit.c_str();
+            std::printf("\nChannel %c     codes   relative to 0x80   in %s (%.6g %s a code, zero at code %d)\n",
+                        measured.analogue_name[c], unit, scale->per_code(), unit, scale->zero_code);
+            std::printf("  min         %6u   %+6d   %14s\n", a.min, a.min - ZERO_LEVEL, in_unit(v.min, unit).c_str());
+            std::printf("  max         %6u   %+6d   %14s\n", a.max, a.max - ZERO_LEVEL, in_unit(v.max, unit).c_str());
+            std::printf("  peak-peak   %6d   %6d   %14s\n", a.max - a.min, a.max - a.min,
+                        in_unit(v.peak_to_peak, unit).c_str());
+            std::printf("  mean        %6.2f   %6s   %14s\n", a.mean, signed_number(a.mean - ZERO_LEVEL, 2).c_str(),
+                        in_unit(v.mean, unit).c_str());
+            std::printf("  RMS         %6.2f   %6.2f   %14s\n", a.rms, a.rms_relative, in_unit(v.rms, unit).c_str());
+        }
         std::printf("  signal      %s\n", periodic_words(a.periodic, rate).c_str());
         std::printf("  edges       %d rising, %d falling\n", a.periodic.rising_edges, a.periodic.falling_edges);
     }
@@ -72,12 +100,20 @@ CLI::App* add_info_command(CLI::App& app, info_options& o) {
                                              "frequency, period, duty cycle and edges");
     c->add_option("file", o.file, "The .dso capture file, or - for standard input")->required()->type_name("FILE.dso");
     c->add_flag("--json", o.json, "Print everything as one JSON object");
+    c->add_option("--channels-config", o.channels_config, "Give the analogue measurements also in the units this "
+                                                          "channel settings file gives the channels (as korvane-cli "
+                                                          "serve keeps it)")
+        ->type_name("FILE");
     c->footer("Exit status: 0 shown; 1 shown as far as it can be: the header is damaged (a capture this program "
               "never wrote); 5 a file that cannot be read, or standard output that cannot be written.\n");
     return c;
 }
 
 int run_info_command(const info_options& o) {
+    channel_settings channels;
+    if (!o.channels_config.empty())
+        if (const int refused = read_channels_config(o.channels_config, channels)) return refused;
+    const channel_settings* scales = o.channels_config.empty() ? nullptr : &channels;
     struct stat input;
     load_capture(o.file, input);
     const dso_record& r = dso_structure;
@@ -85,10 +121,10 @@ int run_info_command(const info_options& o) {
     measure_capture(r, measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
     if (o.json) {
-        const json j = capture_info_json(o.file, r);
+        const json j = capture_info_json(o.file, r, false, 0, 0, scales);
         std::printf("%s\n", j.dump(2, ' ', false, json::error_handler_t::replace).c_str());
     } else {
-        print_text(o.file, r, rate);
+        print_text(o.file, r, rate, scales);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         print_report_line(7, "info", std::string("standard output: ") + std::strerror(errno));

@@ -10,6 +10,7 @@
 struct info_options {
     std::string file;
     bool json = false;
+    std::string channels_config;  // empty: analogue figures in codes only
 };
 
 CLI::App* add_info_command(CLI::App& app, info_options& options);

@@ -142,3 +142,11 @@ void add_port_options(CLI::App& command, std::string& port, std::string& trace, 
                        "FILE, or to standard output with -")
         ->type_name("FILE|-");
 }
+
+int read_channels_config(const std::string& path, channel_settings& out) {
+    std::string message;
+    const int read = read_channel_settings_file(path, out, message);
+    if (read == 0) return EXIT_SUCCESS_STATUS;
+    print_message("--channels-config: %s", message.c_str());
+    return read == 2 ? EXIT_USAGE : EXIT_FILE;
+}

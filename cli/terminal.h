@@ -10,6 +10,7 @@
 
 #include "capture/dso_structure.h"
 #include "services/capture_names.h"
+#include "services/channel_settings.h"
 #include "services/exit_status.h"
 #include "services/interrupts_linux.h"
 #include "services/port_setup_linux.h"
@@ -47,3 +48,8 @@ void refuse_empty_values(const CLI::App& command);
 
 // Adds --port, --port-wait and --trace to a command.
 void add_port_options(CLI::App& command, std::string& port, std::string& trace, double& port_wait);
+
+// Reads the channel settings of --channels-config FILE (the server's file, or any part of
+// it): 0 with them; else, said on standard error, 5 for a file that cannot be read and 2 for
+// one that is not channel settings.
+int read_channels_config(const std::string& path, channel_settings& out);

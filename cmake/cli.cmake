@@ -9,6 +9,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)  # sigrok session files
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)    # pictures of captures
 pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)  # the server's quick view pictures
+pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)      # downloads compressed on the wire
 pkg_check_modules(SIGROKDECODE REQUIRED IMPORTED_TARGET libsigrokdecode)  # protocol decoding
 
 file(GLOB KORVANE_SERVICES_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/services/*.cpp)
@@ -38,7 +39,7 @@ add_custom_command(OUTPUT ${KORVANE_PAGE_SOURCE}
 file(GLOB KORVANE_SERVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/server/*.cpp)
 add_library(korvane_server STATIC ${KORVANE_SERVER_SOURCES} ${KORVANE_PAGE_SOURCE})
 target_include_directories(korvane_server SYSTEM PUBLIC ${BOOST_BEAST_INCLUDE_DIR})
-target_link_libraries(korvane_server PUBLIC korvane_services CLI11::CLI11 PkgConfig::LIBPNG Threads::Threads)
+target_link_libraries(korvane_server PUBLIC korvane_services CLI11::CLI11 PkgConfig::LIBPNG PkgConfig::ZLIB Threads::Threads)
 
 add_executable(korvane-cli ${CMAKE_SOURCE_DIR}/cli/main.cpp)
 target_link_libraries(korvane-cli PRIVATE korvane_server korvane_cli_commands)

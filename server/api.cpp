@@ -19,13 +19,16 @@
 #include "services/capture_info.h"
 #include "services/capture_names.h"
 #include "services/capture_writers.h"
+#include "services/channel_settings.h"
 #include "services/decode_rows_cairo.h"
 #include "services/exit_status.h"
 #include "services/io_actions.h"
 #include "services/picture_cairo.h"
 #include "services/protocol_decode_srd.h"
+#include "services/report_line.h"
 #include "services/text_values.h"
 #include "server/instrument.h"
+#include "server/gzip_body.h"
 #include "server/page_files.h"
 #include "server/request_text.h"
 #include "server/view_picture.h"
@@ -198,6 +201,15 @@ bool picture_from_query(const api_request& request, output_format format, pictur
     return true;
 }
 
+// A download as gzip where the client takes it. Either way the answer says that it depends
+// on Accept-Encoding, so that no cache hands the one to a client that asked for the other.
+api_reply compressed(const api_request& request, api_reply reply) {
+    reply.headers.push_back({"Vary", "Accept-Encoding"});
+    if (request.gzip && reply.status == 200 && gzip_bytes(reply.body, reply.body))
+        reply.headers.push_back({"Content-Encoding", "gzip"});
+    return reply;
+}
+
 // quick: the page's PNG; with rows, the decoded rows alone that go under it. The capture is
 // drawn as it is held, beside any other picture drawn at the same time.
 int picture(const api_request& request, const capture_entry& entry, const std::string& name, output_format format,
@@ -337,6 +349,22 @@ request_plan api::plan(const api_request& request) const {
         plan.body_limit = MAX_JSON_BODY;
         return only(post);
     }
+    if (path == "/api/settings") {
+        plan.body_limit = MAX_JSON_BODY;
+        return only(method == "PUT");
+    }
+    if (path == "/api/channels") {
+        // A change is written to the configuration file first: off the thread of the requests.
+        plan.body_limit = get ? 0 : MAX_JSON_BODY;
+        plan.place = get ? work_place::now : work_place::pictures;
+        return only(get || method == "PUT");
+    }
+    if (path == "/api/autoset") {
+        // It takes a capture (or two).
+        plan.body_limit = MAX_JSON_BODY;
+        plan.place = work_place::pictures;
+        return only(post);
+    }
     if (path == "/api/io") {
         plan.body_limit = post ? MAX_JSON_BODY : 0;
         return only(get || post);
@@ -383,6 +411,9 @@ api_reply api::answer(const api_request& request) {
             device_.stop();
             return json_reply(200, json_text(device_.state()));
         }
+        if (path == "/api/settings") return draft(request);
+        if (path == "/api/channels") return channels(request);
+        if (path == "/api/autoset") return autoset(request);
         if (path == "/api/captures") return upload(request);
         if (is_path(path, "/api/captures/")) return capture(request, path.substr(14));
         if (path == "/api/io") return io(request);
@@ -504,7 +535,15 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
     api_reply reply{200, format_of(format).media_type, "", {{"Content-Disposition", "inline; filename=\"" + file_name + "\""}}};
     if (format == output_format::dso) {
-        reply.body.assign(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE);
+        // Every page fetches each capture: it is compressed once.
+        reply.headers.push_back({"Vary", "Accept-Encoding"});
+        const std::shared_ptr<const std::string> packed = request.gzip ? packed_dso(*entry) : nullptr;
+        if (packed && !packed->empty()) {
+            reply.body = *packed;
+            reply.headers.push_back({"Content-Encoding", "gzip"});
+        } else {
+            reply.body.assign(reinterpret_cast<const char*>(entry->record.get()), DSO_IMAGE_SIZE);
+        }
         return reply;
     }
     const std::string name = "capture " + std::to_string(entry->id);
@@ -514,7 +553,9 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
                             : exported(request, *entry, name, format, reply.body, message);
     if (refused == EXIT_USAGE) return error_reply(400, message);
     if (refused != 0) return error_reply(refused == EXIT_WARNING ? 422 : 500, message);
-    return reply;
+    // PNG, PDF and sigrok sessions are compressed already.
+    if (format == output_format::png || format == output_format::pdf || format == output_format::sr) return reply;
+    return compressed(request, std::move(reply));
 }
 
 api_reply api::measurements(const api_request& request, const capture_entry& entry) {
@@ -522,7 +563,10 @@ api_reply api::measurements(const api_request& request, const capture_entry& ent
     int32_t from = 0, to = 0;
     std::string message;
     if (!samples_of_range(range, entry.record->capture_mode, from, to, message)) return error_reply(400, message);
-    json document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to);
+    // Each analogue channel's figures also in its unit, where the channel settings give it one.
+    const channel_settings channels = device_.channels();
+    json document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to,
+                                      &channels);
     document["id"] = entry.id;
     return json_reply(200, document.dump(2, ' ', false, json::error_handler_t::replace));
 }
@@ -649,4 +693,69 @@ api_reply api::io(const api_request& request) {
     std::snprintf(control, sizeof control, "0x%x", read_control());
     device_.release_port();
     return json_reply(200, json_text({{"data", data}, {"status", status}, {"control", control}}));
+}
+
+api_reply api::draft(const api_request& request) {
+    json body;
+    api_reply refusal;
+    if (!json_body(request, body, refusal)) return refusal;
+    std::string message, field;
+    if (!device_.set_draft(body, message, field)) return field.empty() ? error_reply(400, message) : field_refusal(field, message);
+    return json_reply(200, json_text({{"draft", device_.draft()}}));
+}
+
+api_reply api::channels(const api_request& request) {
+    if (request.method == "PUT") {
+        json body;
+        api_reply refusal;
+        if (!json_body(request, body, refusal)) return refusal;
+        channel_settings settings;
+        std::string field, message;
+        if (!channel_settings_from_json(body, settings, field, message)) return field_refusal(field, message);
+        if (!device_.set_channels(settings, message)) {
+            print_message("channel settings: %s", message.c_str());
+            return error_reply(500, "the channel settings could not be kept: " + message);
+        }
+    }
+    return json_reply(200, channel_settings_json(device_.channels()).dump());
+}
+
+api_reply api::autoset(const api_request& request) {
+    json body;
+    api_reply refusal;
+    if (!json_body(request, body, refusal)) return refusal;
+    std::string channel;
+    for (const auto& item : body.items()) {
+        if (item.key() != "channel")
+            return error_reply(400, "'" + printable_name(item.key(), 64) + "' is not taken; the body is {\"channel\": "
+                                                                              "\"A\"} or {\"channel\": \"B\"}, or none");
+        if (!item.value().is_string() || (item.value() != "A" && item.value() != "B"))
+            return field_refusal("channel", "Channel must be A or B");
+        channel = item.value().get<std::string>();
+    }
+    json answer;
+    std::string message;
+    const int status = device_.autoset(channel, answer, message);
+    if (status != 200) return error_reply(status, message);
+    return json_reply(200, json_text(answer));
+}
+
+std::shared_ptr<const std::string> api::packed_dso(const capture_entry& entry) {
+    constexpr size_t KEPT = 8;
+    {
+        std::lock_guard<std::mutex> lock(packed_mutex_);
+        for (const auto& kept : packed_)
+            if (kept.first == entry.id) return kept.second;
+    }
+    const std::string bytes(reinterpret_cast<const char*>(entry.record.get()), DSO_IMAGE_SIZE);
+    // Noise does not compress: a look at its first 64 KB spares the whole.
+    std::string sample, packed;
+    const bool worth = gzip_bytes(bytes.substr(0, 64 * 1024), sample) && sample.size() < 60 * 1024 &&
+                       gzip_bytes(bytes, packed) && packed.size() < bytes.size();
+    auto made = std::make_shared<const std::string>(worth ? std::move(packed) : std::string());
+    std::lock_guard<std::mutex> lock(packed_mutex_);
+    packed_.remove_if([&](const auto& kept) { return kept.first == entry.id; });
+    packed_.emplace_front(entry.id, made);
+    if (packed_.size() > KEPT) packed_.pop_back();
+    return made;
 }

@@ -24,6 +24,7 @@ struct api_request {
     std::string path;    // the target before '?'
     std::vector<std::pair<std::string, std::string>> query;
     std::string body;
+    bool gzip = false;  // the client takes gzip (its Accept-Encoding)
     // Every value of a name that may come more than once (?P=uart:rx=D0&P=spi...).
     std::vector<std::string> values(const char* name) const;
     bool value(const char* name, std::string& out) const;
@@ -91,6 +92,9 @@ private:
     api_reply decoder(const std::string& id);
     api_reply upload(const api_request& request);
     api_reply io(const api_request& request);
+    api_reply channels(const api_request& request);
+    api_reply draft(const api_request& request);
+    api_reply autoset(const api_request& request);
 
     instrument& device_;
     server_options options_;
@@ -102,4 +106,10 @@ private:
     std::list<std::pair<std::string, std::shared_ptr<const decode_result>>> decoded_cache_;
     size_t decoded_bytes_ = 0;
     std::string decoder_list_;  // the list's JSON, made once
+
+    // The last captures' .dso bytes as gzip, made once for all the pages that fetch them
+    // (empty: bytes that do not compress, sent as they are). Newest first.
+    std::shared_ptr<const std::string> packed_dso(const capture_entry& entry);
+    std::mutex packed_mutex_;
+    std::list<std::pair<int, std::shared_ptr<const std::string>>> packed_;
 };

@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 
 #include "server/api.h"
+#include "server/gzip_body.h"
 #include "server/instrument.h"
 #include "server/request_text.h"
 #include "server/work_pool.h"
@@ -320,6 +321,7 @@ private:
         };
         const auto host = header(http::field::host), origin = header(http::field::origin),
                    cookies = header(http::field::cookie);
+        request_.gzip = accepts_gzip(header(http::field::accept_encoding).value_or(""));
         const auto token = [&]() -> std::optional<std::string> {
             const auto found = head.find("X-Korvane-Token");
             if (found == head.end()) return std::nullopt;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 
+#include "analysis/autoset.h"
 #include "app/error_handler.h"
 #include "server/request_text.h"
 #include "services/capture_names.h"
@@ -145,6 +146,23 @@ bool parse_settings(const json& settings, run_settings& header, json& normal, st
     return true;
 }
 
+// The settings as a page or a script gives them, also as the state holds them (the draft, the
+// last run's): those carry every key, and a level, pattern or edge that the trigger does not
+// take, at the value the state gives such a key, is let go rather than refused.
+bool parse_draft(json settings, run_settings& header, json& normal, std::string& message, std::string& field) {
+    const json neutral = {{"level", 0}, {"pattern", "0"}, {"edge", "rising"}};
+    for (int tries = 0; tries < 4; ++tries) {
+        if (parse_settings(settings, header, normal, message, field)) return true;
+        if (!settings.is_object() || !neutral.contains(field) || !settings.contains(field)) return false;
+        const json& given = settings[field];
+        const std::string text = given.is_string() ? lower_case(given.get<std::string>()) : given.dump();
+        const json& quiet = neutral[field];
+        if (text != (quiet.is_string() ? quiet.get<std::string>() : quiet.dump())) return false;
+        settings.erase(field);
+    }
+    return false;
+}
+
 json default_settings() {
     return {{"mode", "dual"},   {"rate", "50MHz"},  {"trigger", "external"}, {"level", 0},
             {"pattern", "0"},   {"edge", "rising"}, {"pretrigger", 0}};
@@ -273,8 +291,16 @@ struct instrument::observer final : run_observer {
     }
 };
 
-instrument::instrument(std::string port_name, std::string save_dir, save_folder* folder)
-    : port_name_(std::move(port_name)), save_dir_(std::move(save_dir)), folder_(folder), settings_(default_settings()) {
+instrument::instrument(std::string port_name, std::string save_dir, save_folder* folder, const channel_settings& channels,
+                       std::string channels_path)
+    : port_name_(std::move(port_name)),
+      save_dir_(std::move(save_dir)),
+      folder_(folder),
+      settings_(default_settings()),
+      draft_(default_settings()),
+      channels_(channels),
+      channels_json_(channel_settings_json(channels)),
+      channels_path_(std::move(channels_path)) {
     runner_ = std::thread([this] { runner(); });
 }
 
@@ -322,7 +348,7 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     }
     run_settings header{};
     json normal;
-    if (!parse_settings(settings, header, normal, message, field)) return false;
+    if (!parse_draft(settings, header, normal, message, field)) return false;
     std::lock_guard<std::mutex> lock(run_mutex_);
     if (ending_) {
         message = "the server is ending";
@@ -336,6 +362,7 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     {
         std::lock_guard<std::mutex> state(state_mutex_);
         settings_ = normal;
+        draft_ = normal;  // the settings a run starts with are every page's form
         run_mode_ = mode;
         run_taken_ = 0;
         run_started_ms_ = now_ms();
@@ -410,6 +437,8 @@ json instrument::state() const {
     }
     return {{"version", version_},
             {"settings", settings_},
+            {"draft", draft_},
+            {"channels", channels_json_},
             {"run", run_mode_},
             {"status", status},
             {"taken", taken_},
@@ -495,4 +524,147 @@ void instrument::set_error(const instrument_error& error) {
         for (const error_entry& e : error_table)
             if (e.code == error_.code) error_.text = e.code == 13 ? "Parallel port access failed" : e.text;
     changed();
+}
+
+bool instrument::set_draft(const json& settings, std::string& message, std::string& field) {
+    run_settings header{};
+    json normal;
+    if (!parse_draft(settings, header, normal, message, field)) return false;
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    draft_ = normal;
+    changed();
+    return true;
+}
+
+json instrument::draft() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return draft_;
+}
+
+bool instrument::set_channels(const channel_settings& channels, std::string& message) {
+    std::lock_guard<std::mutex> file(channels_file_mutex_);
+    if (!channels_path_.empty() && !write_channel_settings_file(channels_path_, channels, message)) return false;
+    const json document = channel_settings_json(channels);
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    channels_ = channels;
+    channels_json_ = document;
+    changed();
+    return true;
+}
+
+channel_settings instrument::channels() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return channels_;
+}
+
+namespace {
+
+// A capture is taken at once with no trigger; one that has not come within this many
+// seconds of arming is given up.
+constexpr double AUTOSET_WAIT_SECONDS = 5;
+
+// The run of autoset's capture: the record copied out, a failure of the port or the capture
+// noticed, a wait that lasts too long stopped.
+struct autoset_observer final : run_observer {
+    dso_record& record;
+    bool taken = false;
+    bool gave_up = false;
+    bool port_fault = false;
+    std::string message;
+    explicit autoset_observer(dso_record& r) : record(r) {}
+    void waiting(double seconds, bool) override {
+        if (seconds > AUTOSET_WAIT_SECONDS && !gave_up) {
+            gave_up = true;
+            stop_run();
+        }
+    }
+    void downloading(int32_t) override {}
+    void captured(const dso_record& r, bool) override {
+        std::memcpy(&record, &r, sizeof record);
+        taken = true;
+    }
+    bool failed() override {
+        port_fault = port_failed(message);
+        return port_fault;
+    }
+};
+
+}  // namespace
+
+int instrument::autoset(const std::string& channel, json& answer, std::string& message) {
+    {
+        std::lock_guard<std::mutex> lock(run_mutex_);
+        if (running_ || pending_ || ending_) {
+            message = ending_ ? "the server is ending" : "a run is on: stop it, then autoset";
+            return 409;
+        }
+    }
+    if (!port_mutex_.try_lock()) {
+        message = "the port is in use (a run, another autoset or the Hardware IO panel): try again in a moment";
+        return 409;
+    }
+    std::lock_guard<std::mutex> port(port_mutex_, std::adopt_lock);
+    auto record = std::make_unique<dso_record>();
+    autoset_finding finding;
+    run_settings proposal{};
+    autoset_step step = autoset_step::no_signal;
+    for (const int8_t rate : {int8_t{0}, int8_t{5}}) {
+        int reports_before;
+        {
+            std::lock_guard<std::mutex> lock(state_mutex_);
+            reports_before = reports_;
+        }
+        autoset_observer watcher(*record);
+        const run_end end = run_captures(run_mode::single, autoset_probe(rate), 1, watcher);
+        int reports_after;
+        {
+            std::lock_guard<std::mutex> lock(state_mutex_);
+            reports_after = reports_;
+        }
+        if (watcher.port_fault) {
+            print_report_line(13, "port_bus", watcher.message);
+            set_error({13, 10, "", "port_bus", watcher.message});
+            message = "the port failed during autoset's capture: " + watcher.message;
+            return 500;
+        }
+        if (end != run_end::done || !watcher.taken || reports_after != reports_before) {
+            message = watcher.gave_up ? "autoset's capture did not come within " + std::to_string(static_cast<int>(AUTOSET_WAIT_SECONDS)) + " s"
+                      : reports_after != reports_before ? "autoset's capture downloaded no samples"
+                                                        : "autoset's capture was stopped";
+            return 503;
+        }
+        step = autoset_from_capture(*record, channel.empty() ? 0 : channel[0], finding, proposal);
+        if (step != autoset_step::slower) break;
+    }
+    const std::string where = channel.empty() ? "channel A or B" : "channel " + channel;
+    if (step != autoset_step::proposed) {
+        message = finding.channel == 0
+                      ? "no signal to set up on: " + where + " stays within " +
+                            std::to_string(AUTOSET_MIN_PEAK_TO_PEAK - 1) + " codes"
+                      : "no signal to set up on: channel " + std::string(1, finding.channel) +
+                            " does not repeat within the slowest rate's capture";
+        return 422;
+    }
+    const json settings = {{"mode", mode_option_name(proposal.capture_mode)},
+                           {"rate", proposal.sample_rate_index},
+                           {"trigger", proposal.trigger_source == TRIGGER_CHANNEL_A ? "a" : "b"},
+                           {"level", static_cast<int>(proposal.trigger_value) - TRIGGER_LEVEL_OFFSET},
+                           {"edge", "rising"},
+                           {"pretrigger", proposal.pretrigger}};
+    run_settings header{};
+    json normal;
+    std::string field;
+    if (!parse_settings(settings, header, normal, message, field)) return 500;  // never: the proposal is in range
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    answer = {{"draft", normal},
+              {"previous", draft_},
+              {"found",
+               {{"channel", std::string(1, finding.channel)},
+                {"frequency", finding.frequency_hz},
+                {"low", finding.low},
+                {"high", finding.high},
+                {"level", proposal.trigger_value}}}};
+    draft_ = normal;
+    changed();
+    return 200;
 }

@@ -15,6 +15,7 @@
 #include "capture/dso_structure.h"
 #include "hardware/run_loop.h"
 #include "server/save_folder.h"
+#include "services/channel_settings.h"
 
 constexpr size_t HISTORY_SIZE = 32;
 
@@ -44,8 +45,10 @@ struct instrument_error {
 class instrument {
 public:
     // The port must be open already; save_dir is empty or a folder to write every capture to,
-    // opened already.
-    instrument(std::string port_name, std::string save_dir, save_folder* folder);
+    // opened already. The channel settings are those read from channels_path, where every
+    // change is kept (empty: kept in memory only).
+    instrument(std::string port_name, std::string save_dir, save_folder* folder,
+               const channel_settings& channels = default_channel_settings(), std::string channels_path = "");
     ~instrument();
     instrument(const instrument&) = delete;
     instrument& operator=(const instrument&) = delete;
@@ -56,6 +59,23 @@ public:
     // where it names none).
     bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message,
              std::string& field);
+    // The settings as a page last edited them (the draft every page's form shows): checked as
+    // run() checks them; false with the refusal in the page's words and the field, the draft
+    // unchanged.
+    bool set_draft(const nlohmann::json& settings, std::string& message, std::string& field);
+    nlohmann::json draft() const;
+
+    // The channel settings: stored in the file first (false with the reason, nothing
+    // changed), then given to every page.
+    bool set_channels(const channel_settings& channels, std::string& message);
+    channel_settings channels() const;
+
+    // Takes a capture to find the strongest analogue signal (only that channel: "A" or "B";
+    // empty: either) and makes the draft the settings that show it. Returns 200 with the
+    // answer's document, 409 while a run or the Hardware IO panel holds the port, 422 when
+    // there is no signal to set up on (the draft unchanged), with message.
+    int autoset(const std::string& channel, nlohmann::json& answer, std::string& message);
+
     // Ends the run: a wait is cancelled as Cancel does; a download finishes first.
     void stop();
     // Stops for good (at the end of the server).
@@ -100,6 +120,11 @@ private:
     mutable std::condition_variable state_changed_;
     uint64_t version_ = 1;
     nlohmann::json settings_;
+    nlohmann::json draft_;
+    channel_settings channels_;
+    nlohmann::json channels_json_;
+    std::string channels_path_;
+    std::mutex channels_file_mutex_;  // one write of the file at a time, in the order of the changes
     std::string run_mode_ = "stopped";  // of the run in progress
     std::string status_ = "idle";       // idle, waiting, downloading
     double waited_ = 0;

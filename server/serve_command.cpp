@@ -17,6 +17,7 @@
 #include "app/error_presentation.h"
 #include "services/exit_status.h"
 #include "services/interrupts_linux.h"
+#include "services/channel_settings.h"
 #include "services/port_setup_linux.h"
 #include "services/report_line.h"
 #include "services/text_values.h"
@@ -136,6 +137,9 @@ CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
     c->add_option("--token-file", o.token_file, "Read the access token from the first line of this file instead of "
                                                 "making a new one at every start")
         ->type_name("FILE");
+    c->add_option("--config", o.config, "Keep the channel settings (labels, colours, scales) in this file instead of "
+                                        "$XDG_CONFIG_HOME/korvane/channels.json (~/.config/korvane/channels.json)")
+        ->type_name("FILE");
     c->add_option("--max-pages", o.max_pages, "How many pages may watch the instrument at once")
         ->check(CLI::Range(size_t{1}, size_t{100000}))
         ->capture_default_str();
@@ -227,7 +231,22 @@ int run_serve_command(const serve_options& o) {
                           .c_str());
     check_port_failures();
 
-    instrument device(o.port, o.save_dir, folder.is_open() ? &folder : nullptr);
+    // The channel settings: a file that cannot be read or is damaged leaves the defaults, and
+    // is written only when a page changes them.
+    const std::string channels_path = o.config.empty() ? default_channel_settings_path() : o.config;
+    channel_settings channels = default_channel_settings();
+    if (channels_path.empty()) {
+        print_message("warning: neither XDG_CONFIG_HOME nor HOME is set: the channel settings are kept until the "
+                      "server ends (give --config FILE to keep them)");
+    } else {
+        std::string message;
+        const int read = read_channel_settings_file(channels_path, channels, message);
+        if (read == 2 || read == 5)
+            print_message("warning: %s; the channel settings are the defaults until a page changes them, which "
+                          "replaces the file",
+                          message.c_str());
+    }
+    instrument device(o.port, o.save_dir, folder.is_open() ? &folder : nullptr, channels, channels_path);
     reporting_to = &device;
     set_error_presentation(&presentation);
     http_server server;

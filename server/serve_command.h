@@ -11,6 +11,7 @@ struct serve_options {
     std::string listen = "127.0.0.1:8080";
     std::string save_dir;
     std::string token_file;
+    std::string config;  // the channel settings' file; empty: the user's configuration folder
     bool instant = false;  // the simulated device completes a capture at once (tests, benchmarks)
     bool verbose = false;  // the decoders' tracebacks on the server's output
     size_t max_pages = 64;

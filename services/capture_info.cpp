@@ -127,7 +127,8 @@ json periodic_json(const periodic_figures& p, double rate) {
     return j;
 }
 
-json info_json(const std::string& path, const dso_record& r, double rate, const capture_measurements& measured) {
+json info_json(const std::string& path, const dso_record& r, double rate, const capture_measurements& measured,
+               const channel_settings* channels) {
     json j;
     j["file"] = valid_text(input_name(path));
     j["capture_mode"] = r.capture_mode;
@@ -169,6 +170,20 @@ json info_json(const std::string& path, const dso_record& r, double rate, const 
                           {"mean", a.mean - ZERO_LEVEL},
                           {"rms", a.rms_relative}};
         ch.update(periodic_json(a.periodic, rate));
+        const char name[2] = {measured.analogue_name[c], '\0'};
+        const analogue_channel_settings* scale = channels != nullptr ? channels->analogue_named(name) : nullptr;
+        if (scale != nullptr && scale->scaled()) {
+            const scaled_figures v = scaled_analogue(a, *scale);
+            ch["scaled"] = {{"unit", scale->unit},
+                            {"volts_per_code", scale->volts_per_code},
+                            {"probe", scale->probe},
+                            {"zero_code", scale->zero_code},
+                            {"min", v.min},
+                            {"max", v.max},
+                            {"peak_to_peak", v.peak_to_peak},
+                            {"mean", v.mean},
+                            {"rms", v.rms}};
+        }
         analogue.push_back(ch);
     }
     j["analogue"] = analogue;
@@ -201,15 +216,24 @@ std::string periodic_words(const periodic_figures& p, double rate) {
     return text;
 }
 
+scaled_figures scaled_analogue(const analogue_figures& a, const analogue_channel_settings& channel) {
+    // The mean square about the zero code, from those about 0: E[(c - z)^2] = E[c^2] - 2zE[c] + z^2.
+    const double z = channel.zero_code;
+    const double square = a.rms * a.rms - 2 * z * a.mean + z * z;
+    const double k = channel.per_code();
+    return {channel.value(a.min), channel.value(a.max), (a.max - a.min) * k, channel.value(a.mean),
+            std::sqrt(square > 0 ? square : 0) * k};
+}
+
 nlohmann::ordered_json capture_info_json(const std::string& name, const dso_record& r, bool ranged, int32_t first,
-                                         int32_t last) {
+                                         int32_t last, const channel_settings* channels) {
     const int32_t samples = samples_in_mode(r.capture_mode);
     if (!ranged || first < 0 || last >= samples || first > last) first = 0, last = samples - 1;
     // Large: on the heap, one for each measurement, so that captures are measured at once.
     const auto measured = std::make_unique<capture_measurements>();
     measure_capture_range(r, first, last, *measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
-    json j = info_json(name, r, rate, *measured);
+    json j = info_json(name, r, rate, *measured, channels);
     j["samples"] = samples;  // of the capture; the figures cover the range
     j["range"] = ranged ? json({{"first", first}, {"last", last}, {"samples", last - first + 1}}) : json(nullptr);
     const std::string damage = header_damage(r);

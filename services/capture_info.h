@@ -7,12 +7,22 @@
 
 #include "analysis/measurements.h"
 #include "capture/dso_structure.h"
+#include "services/channel_settings.h"
 
 // The info --json document of a record, under name. With ranged, the measurements cover
 // samples first..last of the mode's sequence (brought within it) and "range" says so.
-// Records are measured on several threads at once.
+// Records are measured on several threads at once. With channels, an analogue channel that
+// has a scale also gives its figures in its unit ("scaled").
 nlohmann::ordered_json capture_info_json(const std::string& name, const dso_record& record, bool ranged = false,
-                                         int32_t first = 0, int32_t last = 0);
+                                         int32_t first = 0, int32_t last = 0,
+                                         const channel_settings* channels = nullptr);
+
+// A channel's levels in its unit: min, max, peak-to-peak, mean, and the RMS about its zero
+// code.
+struct scaled_figures {
+    double min, max, peak_to_peak, mean, rms;
+};
+scaled_figures scaled_analogue(const analogue_figures& figures, const analogue_channel_settings& channel);
 
 // Where a capture's .dso bytes hold what: its mode, samples and rate, the header's fields, and
 // each channel with its name ("D3", "A"), kind ("logic", "analogue"), the byte offset of its

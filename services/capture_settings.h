@@ -33,17 +33,20 @@ struct capture_settings {
 
 // A setting refused: its name ("mode", "rate", "trigger", "level", "pattern", "edge",
 // "pretrigger") and why, where other settings are named as {trigger}, {pattern},
-// {pretrigger}.
+// {pretrigger}; and the same as a plain sentence for a page, which names settings and their
+// choices as the page's form does ("Pre-trigger must be 0 with no trigger").
 struct setting_refusal {
     std::string setting;
     std::string text;
+    std::string page;
 };
 
 // The header Start Capture stores for the settings, or false with the refusal.
 bool check_capture_settings(const capture_settings& settings, run_settings& header, setting_refusal& refusal);
 
 // The refusal's text with the settings named as the command line's options (--pattern), to
-// follow "--level: "; and whole, as a page words it: "Level: 200 is not in -126..127".
+// follow "--level: "; and whole, as a page words it, with no option or option value in it:
+// "Level: 200 is not in -126..127", "Pre-trigger must be 0 with no trigger".
 std::string terminal_words(const setting_refusal& refusal);
 std::string page_words(const setting_refusal& refusal);
 // A setting's name on the page: "Mode", "Sample rate", "Trigger", "Level", "Pattern", "Edge",

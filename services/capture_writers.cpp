@@ -79,7 +79,9 @@ bool write_format(output_file& out, output_format format, const output_content& 
     if (format == output_format::dso) return write_output_bytes(out, c.record, DSO_IMAGE_SIZE);
     if (format == output_format::sr) {
         char message[300];
-        if (write_sigrok_session(out.fd, r, c.channels, c.count, c.first, c.last, message, sizeof message)) return true;
+        if (write_sigrok_session(out.fd, r, c.channels, c.count, c.first, c.last, message, sizeof message,
+                                 c.scaled ? c.scales : nullptr))
+            return true;
         failure = out.failure;
         if (failure.code == 0) failure = {7, EIO, out.plan.name + ": " + message};
         return false;
@@ -92,7 +94,13 @@ bool write_format(output_file& out, output_format format, const output_content& 
     bool written = false;
     switch (format) {
     case output_format::csv: written = write_csv_lines(stream, r, c.first, c.last); break;
-    case output_format::vcd: written = write_vcd(stream, r, c.channels, c.count, c.first, c.last, vcd_date().c_str()); break;
+    case output_format::vcd: {
+        const char* units[MAX_CAPTURE_CHANNELS];
+        for (int i = 0; i < c.count; ++i) units[i] = c.units[i].c_str();
+        written = write_vcd(stream, r, c.channels, c.count, c.first, c.last, vcd_date().c_str(),
+                            c.scaled ? c.scales : nullptr, units);
+        break;
+    }
     case output_format::wav: {
         // The analogue channels alone, in the order given.
         capture_channel analogue[MAX_CAPTURE_CHANNELS];
@@ -239,4 +247,18 @@ int prepare_export(const std::string& name, const dso_record& r, const export_re
         }
     }
     return EXIT_SUCCESS_STATUS;
+}
+
+void apply_channel_scales(const channel_settings& settings, output_content& content) {
+    content.scaled = true;
+    for (int i = 0; i < content.count; ++i) {
+        content.scales[i] = analogue_scale();
+        content.units[i].clear();
+        if (content.channels[i].kind != channel_kind::analogue) continue;
+        const analogue_channel_settings* channel = settings.analogue_named(content.channels[i].name);
+        if (channel == nullptr || !channel->scaled()) continue;
+        content.scales[i].per_code = channel->per_code();
+        content.scales[i].zero_code = channel->zero_code;
+        content.units[i] = channel->unit;
+    }
 }

@@ -8,6 +8,7 @@
 #include "capture/capture_channels.h"
 #include "capture/dso_structure.h"
 #include "capture/output_file_linux.h"
+#include "services/channel_settings.h"
 #include "services/formats.h"
 #include "services/picture_cairo.h"
 #include "services/protocol_decode_srd.h"
@@ -30,7 +31,15 @@ struct output_content {
     int32_t last = 0;
     picture_subject picture;
     std::shared_ptr<const decode_result> decoded;  // pictures: rows of decoded annotations below
+    // vcd and sr: each analogue channel's scale and unit, where scaled is set.
+    bool scaled = false;
+    analogue_scale scales[MAX_CAPTURE_CHANNELS];
+    std::string units[MAX_CAPTURE_CHANNELS];
 };
+
+// Gives the content's analogue channels the scales the settings give them (a channel with no
+// volts per code stays in codes), for the vcd and sr writers.
+void apply_channel_scales(const channel_settings& settings, output_content& content);
 
 // Fills content with the record, every channel and sample of its mode.
 void whole_capture(const dso_record& record, output_content& content);

@@ -110,12 +110,11 @@ zip_int64_t archive_callback(void* state, void* data, zip_uint64_t len, zip_sour
 }
 
 // ---- The analogue files ----
-// Each sample as the little-endian bytes of the float code - 0x80, made while libzip reads.
-thread_local uint8_t float_bytes[256][4];
-
-void make_float_bytes() {
+// Each sample as the little-endian bytes of the float code - 0x80 (or of the channel's
+// scaled value), made while libzip reads.
+void make_float_bytes(uint8_t float_bytes[256][4], const analogue_scale& scale) {
     for (int code = 0; code < 256; ++code) {
-        const float value = static_cast<float>(code - ZERO_LEVEL);
+        const float value = static_cast<float>(scale.value(static_cast<uint8_t>(code)));
         uint32_t bits;
         std::memcpy(&bits, &value, sizeof bits);
         for (int b = 0; b < 4; ++b) float_bytes[code][b] = static_cast<uint8_t>(bits >> (8 * b));
@@ -127,6 +126,7 @@ struct analogue_file {
     int32_t first;
     uint64_t size;      // 4 bytes a sample
     uint64_t position;  // the next byte to hand over
+    uint8_t float_bytes[256][4];
 };
 
 zip_int64_t analogue_callback(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -147,11 +147,11 @@ zip_int64_t analogue_callback(void* state, void* data, zip_uint64_t len, zip_sou
                 const int32_t stride = f.channel->stride;
                 const uint8_t* codes = f.channel->bytes + static_cast<int64_t>(k) * stride;
                 uint8_t* p = out + done;
-                for (int32_t j = 0; j < whole; ++j, codes += stride, p += 4) std::memcpy(p, float_bytes[*codes], 4);
+                for (int32_t j = 0; j < whole; ++j, codes += stride, p += 4) std::memcpy(p, f.float_bytes[*codes], 4);
                 step = 4 * static_cast<uint64_t>(whole);
             } else {  // a read that starts or ends within a sample
                 step = 4 - skip < n - done ? 4 - skip : n - done;
-                std::memcpy(out + done, float_bytes[f.channel->code(k)] + skip, static_cast<std::size_t>(step));
+                std::memcpy(out + done, f.float_bytes[f.channel->code(k)] + skip, static_cast<std::size_t>(step));
             }
             done += step;
             f.position += step;
@@ -233,7 +233,7 @@ bool add_entry(zip_t* archive, const char* name, zip_source_t* source) {
 }  // namespace
 
 bool write_sigrok_session(int fd, const dso_record& record, const capture_channel* channels, int count,
-                          int32_t first, int32_t last, char* message, std::size_t size) {
+                          int32_t first, int32_t last, char* message, std::size_t size, const analogue_scale* scales) {
     const double rate = sample_rate_hz(record.capture_mode, record.sample_rate_index);
     if (rate <= 0) {
         std::snprintf(message, size, "rate index %d is not one of the six rates; a sigrok session needs the sample rate",
@@ -282,7 +282,6 @@ bool write_sigrok_session(int fd, const dso_record& record, const capture_channe
     }
     if (logic) put_line("unitsize=%d", unit_size);
 
-    make_float_bytes();
     analogue_file analogue[MAX_CAPTURE_CHANNELS];
 
     const std::unique_ptr<uint8_t[]> block(new uint8_t[ARCHIVE_BLOCK_SIZE]);
@@ -313,7 +312,11 @@ bool write_sigrok_session(int fd, const dso_record& record, const capture_channe
     for (int i = 0, a = 0; ok && i < count; ++i) {
         if (channels[i].kind != channel_kind::analogue) continue;
         analogue_file& f = analogue[a++];
-        f = analogue_file{&channels[i], first, 4 * length, 0};
+        f.channel = &channels[i];
+        f.first = first;
+        f.size = 4 * length;
+        f.position = 0;
+        make_float_bytes(f.float_bytes, scales != nullptr ? scales[i] : analogue_scale());
         char name[32];
         std::snprintf(name, sizeof name, "analog-1-%d-1", total_probes + a);
         ok = add_entry(archive, name, zip_source_function(archive, analogue_callback, &f));

@@ -11,6 +11,8 @@
 // Writes the channels (any subset of capture_channels' in its order) over samples
 // first..last (both included) of the record as a sigrok session into fd, an empty file that
 // can be written at any offset. false with a message on failure (the system's reason where
-// a write failed).
+// a write failed). With scales (one for each channel), an analogue channel with a scale
+// holds its scaled values instead of code - 0x80.
 bool write_sigrok_session(int fd, const dso_record& record, const capture_channel* channels, int count,
-                          int32_t first, int32_t last, char* message, std::size_t size);
+                          int32_t first, int32_t last, char* message, std::size_t size,
+                          const analogue_scale* scales = nullptr);

@@ -33,7 +33,7 @@ TEST(CaptureSettings, EachRefusalNamesItsSetting) {
     const setting_refusal level = refused(s);
     EXPECT_EQ(level.setting, "level");
     EXPECT_EQ(terminal_words(level), "a level belongs to an analogue trigger source (b); a logic trigger takes --pattern");
-    EXPECT_EQ(page_words(level), "Level: a level belongs to an analogue trigger source (b); a logic trigger takes Pattern");
+    EXPECT_EQ(page_words(level), "A logic trigger has no level: it takes a pattern");
 
     s.level_given = false;
     s.pattern = "1ff";  // beyond Mixed Mode's 8 inputs
@@ -56,8 +56,20 @@ TEST(CaptureSettings, EachRefusalNamesItsSetting) {
     const setting_refusal none = refused(s);
     EXPECT_EQ(terminal_words(none), "a capture with --trigger none keeps no samples from before its trigger; leave "
                                     "--pretrigger at 0");
-    EXPECT_EQ(page_words(none), "Pre-trigger: a capture with Trigger none keeps no samples from before its trigger; "
-                                "leave Pre-trigger at 0");
+    EXPECT_EQ(page_words(none), "Pre-trigger must be 0 with no trigger");
+
+    // A page's words name settings and choices as its form does, never an option or its value.
+    s = capture_settings();
+    s.mode = MODE_LOGIC16;
+    s.trigger_source = TRIGGER_CHANNEL_B;
+    EXPECT_EQ(page_words(refused(s)), "Channel B is no trigger in 16 Bit Logic Analyser; choose Logic inputs, External "
+                                      "or None");
+    s = capture_settings();
+    s.mode = MODE_DUAL;
+    s.rate = "100MHz";
+    const std::string rate = page_words(refused(s));
+    EXPECT_EQ(rate.rfind("Sample rate: 100MHz is not a rate of Dual Channel; choose one of 50MHz", 0), 0u) << rate;
+    EXPECT_EQ(rate.find("index"), std::string::npos) << rate;
 }
 
 TEST(CaptureSettings, TakenSettingsBecomeTheHeader) {

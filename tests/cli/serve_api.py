@@ -1,23 +1,28 @@
 #!/usr/bin/python3
 """korvane-cli serve through its HTTP API and WebSocket, on the simulated device: runs of every
-mode, downloads byte for byte as export and render write them, refusals, uploads, the port
-registers, the live state, and the checks of token, Host and Origin.
+mode, downloads byte for byte as export and render write them (and gzip on the wire), refusals,
+uploads, the port registers, the live state, the draft settings and the channel settings every
+page shares, autoset, and the checks of token, Host and Origin.
     tests/cli/serve_api.py path/to/korvane-cli
 """
+import gzip
 import http.client
 import json
 import os
 import re
 import subprocess
 import sys
+import struct
 import tempfile
 import time
+import zipfile
 
 import websocket  # python3-websocket
 
 CLI = os.path.abspath(sys.argv[1])
 WORK = tempfile.mkdtemp(prefix="korvane-serve-")
-ENV = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+# The channel settings of the user who runs the tests are not these tests' to read or change.
+ENV = dict(os.environ, SOURCE_DATE_EPOCH="1700000000", XDG_CONFIG_HOME=f"{WORK}/config")
 failures = []
 
 
@@ -125,26 +130,102 @@ try:
         fail(f"a zoom step from 1000:90000 shows {headers.get('X-Korvane-Range')}")
 
     print("== refusals of settings in the page's words, naming their field, as the command line refuses them")
-    for settings, field, words, option in (
+    for settings, field, words, option, said in (
             ({"trigger": "a", "level": 40.5}, "level", "Level: '40.5' is not a whole number; give one in -126..127",
-             ["--trigger", "a", "--level", "40.5"]),
-            ({"trigger": "a", "level": 200}, "level", "Level: 200 is not in -126..127", None),
-            ({"trigger": "none", "pretrigger": 10}, "pretrigger",
-             "Pre-trigger: a capture with Trigger none keeps no samples from before its trigger; leave Pre-trigger at 0",
-             ["--trigger", "none", "--pretrigger", "10"]),
-            ({"mode": "logic16", "trigger": "a", "level": 3}, "level",
-             "Level: a level belongs to an analogue trigger source (none here); a logic trigger takes Pattern",
-             ["--mode", "logic16", "--trigger", "a", "--level", "3"])):
-        status, data, _ = request(port, "POST", "/api/run", {"mode": "single", "settings": settings})
-        answer = json.loads(data)
-        if status != 400 or answer.get("error") != words or answer.get("field") != field:
-            fail(f"the settings {settings}: {status} {answer}")
+             ["--trigger", "a", "--level", "40.5"], "'40.5' is not a whole number; give one in -126..127"),
+            ({"trigger": "a", "level": 200}, "level", "Level: 200 is not in -126..127", None, None),
+            ({"trigger": "none", "pretrigger": 10}, "pretrigger", "Pre-trigger must be 0 with no trigger",
+             ["--trigger", "none", "--pretrigger", "10"],
+             "a capture with --trigger none keeps no samples from before its trigger; leave --pretrigger at 0"),
+            ({"mode": "logic16", "trigger": "a", "level": 3}, "level", "A logic trigger has no level: it takes a pattern",
+             ["--mode", "logic16", "--trigger", "a", "--level", "3"],
+             "a level belongs to an analogue trigger source (none here); a logic trigger takes --pattern")):
+        for method, path, body in (("POST", "/api/run", {"mode": "single", "settings": settings}),
+                                   ("PUT", "/api/settings", settings)):
+            status, data, _ = request(port, method, path, body)
+            answer = json.loads(data)
+            if status != 400 or answer.get("error") != words or answer.get("field") != field:
+                fail(f"the settings {settings} to {path}: {status} {answer}")
         if option:  # the command line's refusal of the same, in its own words
             refused = cli("capture", *option, "-o", f"{WORK}/no.dso", check=False).stderr.decode()
-            said = words.split(": ", 1)[1].replace("Trigger none", "--trigger none").replace("Pre-trigger", "--pretrigger")
-            said = said.replace("takes Pattern", "takes --pattern")
             if f"--{field}: {said}" not in refused:
                 fail(f"the command line refuses {option} as {refused!r}, not --{field}: {said}")
+
+    print("== the draft: edited in one page, in every page's state; a refusal leaves it")
+    status, data, _ = request(port, "PUT", "/api/settings", {"mode": "dual", "trigger": "b", "level": -20, "pretrigger": 500})
+    draft = json.loads(data).get("draft")
+    seen = state(port)  # another client
+    if status != 200 or seen["draft"] != draft or (draft["trigger"], draft["level"], draft["pretrigger"]) != ("b", -20, 500):
+        fail(f"PUT /api/settings gave {status} {data[:200]!r}; another client sees {seen.get('draft')}")
+    if seen["settings"] == draft:
+        fail("the draft became the settings of the last run")
+    status, _, _ = request(port, "PUT", "/api/settings", dict(draft, pretrigger=600))  # the state's own form back
+    if status != 200 or state(port)["draft"]["pretrigger"] != 600:
+        fail(f"the draft as the state holds it, with another pre-trigger, was refused ({status})")
+    request(port, "PUT", "/api/settings", {"trigger": "none", "pretrigger": 10})
+    if state(port)["draft"]["trigger"] != "b":
+        fail("a refused draft changed the draft")
+
+    print("== downloads in gzip where the client takes it")
+    plain = request(port, "GET", f"/api/captures/{s['latest']}.dso")[1]
+    for accept, packed in (("gzip, deflate, br", True), ("br;q=1.0, gzip;q=0.5", True), ("gzip;q=0", False),
+                           ("identity", False), ("*", True)):
+        status, data, headers = request(port, "GET", f"/api/captures/{s['latest']}.dso",
+                                        headers={"Accept-Encoding": accept})
+        got = gzip.decompress(data) if headers.get("Content-Encoding") == "gzip" else data
+        if status != 200 or got != plain or (headers.get("Content-Encoding") == "gzip") != packed or \
+                "Accept-Encoding" not in headers.get("Vary", ""):
+            fail(f"Accept-Encoding {accept!r}: {status}, {headers.get('Content-Encoding')}, {len(data)} bytes")
+        if accept == "gzip, deflate, br":
+            head = request(port, "HEAD", f"/api/captures/{s['latest']}.dso", headers={"Accept-Encoding": accept})[2]
+            if (head.get("Content-Length"), head.get("Content-Encoding")) != (str(len(data)), "gzip"):
+                fail(f"HEAD's headers differ from GET's: {head}")
+    status, data, headers = request(port, "GET", f"/api/captures/{s['latest']}.vcd?channels=A&range=100:5000",
+                                    headers={"Accept-Encoding": "gzip"})
+    if headers.get("Content-Encoding") != "gzip" or gzip.decompress(data) != open(f"{WORK}/x.vcd", "rb").read():
+        fail(f"a gzip .vcd is not export's bytes ({headers.get('Content-Encoding')})")
+
+    print("== autoset on the simulated signals: channel A's 1 kHz, triggered at its middle")
+    before = state(port)["draft"]
+    status, data, _ = request(port, "POST", "/api/autoset")
+    answer = json.loads(data)
+    found, proposed = answer.get("found", {}), answer.get("draft", {})
+    if status != 200 or found.get("channel") != "A" or not 950 < found.get("frequency", 0) < 1050 or \
+            not found["low"] + 20 < found["level"] < found["high"] - 20 or answer["previous"] != before:
+        fail(f"autoset: {status} {answer}")
+    elif (proposed["trigger"], proposed["edge"], proposed["level"]) != ("a", "rising", found["level"] - 127) or \
+            state(port)["draft"] != proposed:
+        fail(f"autoset's draft: {proposed}, the state's {state(port)['draft']}")
+    status, data, _ = request(port, "POST", "/api/autoset", {"channel": "B"})
+    if status != 200 or json.loads(data)["found"]["channel"] != "B" or json.loads(data)["draft"]["trigger"] != "b":
+        fail(f"autoset on channel B: {status} {data[:200]!r}")
+    if request(port, "POST", "/api/autoset", {"channel": "C"})[0] != 400:
+        fail("autoset took channel C")
+    # A run with a proposal of autoset's captures with it.
+    taken = state(port)["taken"]
+    if request(port, "POST", "/api/run", {"mode": "single", "settings": proposed})[0] != 200:
+        fail(f"a run with autoset's draft as the state gives it was refused")
+    wait_for(port, lambda s: s["run"] == "stopped" and s["taken"] > taken, "autoset's run")
+    shown = json.loads(request(port, "GET", "/api/captures/latest/measurements")[1])
+    if shown["trigger"]["source"] != "a" or shown["analogue"][0]["whole_periods"] < 2:
+        fail(f"the capture with autoset's settings: {shown['trigger']}, {shown['analogue'][0]['whole_periods']} periods")
+
+    print("== channel settings: defaults, a change every page gets, refusals naming their field")
+    channels = json.loads(request(port, "GET", "/api/channels")[1])
+    if [c["id"] for c in channels["analogue"]] != ["A", "B"] or len(channels["logic"]) != 16 or \
+            channels["analogue"][0]["volts_per_code"] is not None or state(port)["channels"] != channels:
+        fail(f"the default channel settings: {json.dumps(channels)[:200]}")
+    channels["analogue"][0].update(volts_per_code=0.02, probe=10, label="Out", colour="#112233")
+    channels["logic"][6]["label"] = "SCL"
+    status, data, _ = request(port, "PUT", "/api/channels", channels)
+    if status != 200 or json.loads(data) != channels or state(port)["channels"] != channels:
+        fail(f"PUT /api/channels: {status} {data[:200]!r}")
+    shown = json.loads(request(port, "GET", "/api/captures/latest/measurements")[1])["analogue"][0]
+    if abs(shown.get("scaled", {}).get("max", 0) - (shown["codes"]["max"] - 128) * 0.2) > 1e-9:
+        fail(f"the measurements in volts: {shown.get('scaled')}")
+    status, data, _ = request(port, "PUT", "/api/channels", {"analogue": [{}, {"colour": "#12"}]})
+    if status != 400 or json.loads(data).get("field") != "analogue.1.colour" or state(port)["channels"] != channels:
+        fail(f"a colour of 2 digits: {status} {data[:200]!r}")
     for path, wanted in [("/api/captures/999.dso", 404), ("/api/captures/latest.exe", 404), ("/etc/passwd", 404),
                          (f"/api/captures/{s['latest']}.png?size=10x10", 400)]:
         if request(port, "GET", path)[0] != wanted:
@@ -247,6 +328,56 @@ try:
 finally:
     server.terminate()
     server.wait(timeout=10)
+
+print("== the channel settings' file: kept across a restart; a damaged one warned of and left alone")
+config = f"{WORK}/channels.json"
+wanted = None
+for attempt in range(2):
+    server, port, _ = start("--listen", "127.0.0.1:0", "--config", config)
+    try:
+        channels = json.loads(request(port, "GET", "/api/channels")[1])
+        if attempt == 0:
+            channels["analogue"][1].update(volts_per_code=0.5, unit="mA", position=-2)
+            channels["logic"][0]["label"] = "SDA"
+            status, data, _ = request(port, "PUT", "/api/channels", channels)
+            wanted = json.loads(data)
+        elif channels != wanted:
+            fail(f"after a restart the channel settings are {json.dumps(channels)[:300]}")
+    finally:
+        server.terminate()
+        server.wait(timeout=10)
+open(config, "w").write('{"analogue": [{"probe": 3}]}')
+server, port, _ = start("--listen", "127.0.0.1:0", "--config", config)
+try:
+    channels = json.loads(request(port, "GET", "/api/channels")[1])
+finally:
+    server.terminate()
+    said = server.communicate(timeout=10)[1]
+if channels["analogue"][0]["probe"] != 1 or "analogue.0.probe" not in said or \
+        open(config).read() != '{"analogue": [{"probe": 3}]}':
+    fail(f"a damaged settings file: {channels['analogue'][0]}, the server said {said!r}")
+
+print("== info and export in volts with --channels-config")
+scales = f"{WORK}/scales.json"
+open(scales, "w").write('{"analogue": [{"id": "A", "volts_per_code": 0.02, "probe": 10, "unit": "V"}]}')
+codes = open(capture, "rb").read()[14:14 + 0x60000]  # channel A of the Dual capture
+info = json.loads(cli("info", "--json", "--channels-config", scales, capture).stdout)
+if abs(info["analogue"][0]["scaled"]["min"] - (min(codes) - 128) * 0.2) > 1e-9 or "scaled" in info["analogue"][1]:
+    fail(f"info in volts: {info['analogue'][0].get('scaled')}")
+if "  min " not in cli("info", "--channels-config", scales, capture).stdout.decode() or \
+        cli("info", "--channels-config", f"{WORK}/none.json", capture, check=False).returncode != 5:
+    fail("info --channels-config in words, or of a missing file")
+cli("export", capture, "-o", f"{WORK}/volts.vcd", "--channels", "A", "--channels-config", scales)
+first = re.search(r"\$dumpvars\nr(\S+) ", open(f"{WORK}/volts.vcd").read())
+if not first or first.group(1) != "%.9g" % ((codes[0] - 128) * 0.02 * 10):
+    fail(f"the VCD's first value of A is {first and first.group(1)}, not {(codes[0] - 128) * 0.2} V")
+cli("export", capture, "-o", f"{WORK}/volts.sr", "--channels-config", scales)
+with zipfile.ZipFile(f"{WORK}/volts.sr") as session:
+    values = struct.unpack("<2f", session.read("analog-1-1-1")[:8])
+    other = struct.unpack("<f", session.read("analog-1-2-1")[:4])[0]
+if values != tuple(struct.unpack("<f", struct.pack("<f", (c - 128) * 0.2))[0] for c in codes[:2]) or \
+        other != open(capture, "rb").read()[14 + 0x60000] - 128:
+    fail(f"the .sr values of A are {values}, of B {other}")
 
 subprocess.run(["rm", "-rf", WORK])
 if failures:
