@@ -40,6 +40,7 @@ def check(condition, what):
     return condition
 
 
+os.environ["XDG_CONFIG_HOME"] = WORK  # the channels' settings of this test, never the user's own
 server = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True)
 line = server.stdout.readline()
