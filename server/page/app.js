@@ -71,6 +71,7 @@ function showState(s) {
 
   for (const mode of ['single', 'normal', 'auto']) $(mode).classList.toggle('active', s.run === mode);
   $('stop').disabled = s.run === 'stopped' && s.status.state === 'idle';
+  $('autoset').disabled = autosetting || s.run !== 'stopped' || s.status.state !== 'idle';
 
   fillChoices(s.choices);
   // The form shows the settings as any page last edited them; the run's own settings where
@@ -314,6 +315,53 @@ async function run(mode) {
   } catch (error) {
     if (error.status === 400) fieldError(error.message, error.field);
     else $('settings-error').textContent = error.message;
+  }
+}
+
+// Autoset: the instrument proposes settings from a short capture; they become the draft of every
+// page, and the settings they replaced can be taken back.
+let beforeAutoset = null;
+let autosetting = false;
+
+async function autoset() {
+  autosetting = true;
+  $('autoset').disabled = true;
+  $('autoset-said').textContent = 'Autoset: capturing…';
+  clearFieldErrors();
+  try {
+    const answer = await post('/api/autoset', {});
+    const f = answer.found;
+    const d = answer.draft;
+    beforeAutoset = answer.previous;
+    settingsDirty = false;
+    appliedSettings = '';
+    applySettings(d);
+    appliedSettings = JSON.stringify(d);
+    const rate = $('rate').selectedOptions[0]?.textContent || d.rate;
+    $('autoset-said').textContent = `Autoset found channel ${f.channel} at ${withPrefix(f.frequency, 'Hz')}, codes ${f.low} to ${f.high}: `
+      + `${rate}, trigger on ${f.channel} at level ${d.level}, ${d.edge} edge, pre-trigger ${d.pretrigger}.`;
+    $('autoset-undo').hidden = false;
+  } catch (error) {
+    $('autoset-said').textContent = '';
+    $('settings-error').textContent = error.message;
+  } finally {
+    autosetting = false;
+    $('autoset').disabled = false;
+  }
+}
+
+async function autosetUndo() {
+  if (!beforeAutoset) return;
+  try {
+    const answer = await put('/api/settings', beforeAutoset);
+    settingsDirty = false;
+    applySettings(answer.draft);
+    appliedSettings = JSON.stringify(answer.draft);
+    $('autoset-said').textContent = 'The settings from before Autoset are back.';
+    $('autoset-undo').hidden = true;
+    beforeAutoset = null;
+  } catch (error) {
+    $('settings-error').textContent = error.message;
   }
 }
 
@@ -833,6 +881,8 @@ function wire() {
   });
   $('settings').addEventListener('submit', (event) => { event.preventDefault(); run('single'); });
   for (const mode of ['single', 'normal', 'auto']) $(mode).addEventListener('click', () => run(mode));
+  $('autoset').addEventListener('click', autoset);
+  $('autoset-undo').addEventListener('click', autosetUndo);
   $('stop').addEventListener('click', () => post('/api/stop').catch((error) => { $('settings-error').textContent = error.message; }));
 
   $('follow').addEventListener('change', () => {

@@ -257,6 +257,15 @@ try:
     page.find_element(By.ID, "level").send_keys("20")
     wait(page, "return document.getElementById('settings-error').textContent === ''", "the refusal gone with level 20")
 
+    # ---- Autoset proposes, and its proposal can be taken back ----
+    page.find_element(By.ID, "autoset").click()
+    said = wait(page, "return document.getElementById('autoset-said').textContent.startsWith('Autoset found') &&"
+                      " document.getElementById('autoset-said').textContent", "Autoset's proposal")
+    check("channel A at 1.000 kHz" in said and page.find_element(By.ID, "trigger").get_attribute("value") == "a"
+          and page.find_element(By.ID, "level").get_attribute("value") != "20", f"Autoset on the simulated sine said {said!r}")
+    page.find_element(By.ID, "autoset-undo").click()
+    wait(page, "return document.getElementById('level').value === '20'", "the level from before Autoset taken back")
+
     # ---- Two pages see the same new capture; the second, behind the first, hears nothing of it ----
     first_page = page.current_window_handle
     page.switch_to.new_window("tab")
