@@ -14,6 +14,7 @@
 #include "capture/dso_structure.h"
 #include "cli/terminal.h"
 #include "services/capture_info.h"
+#include "services/math_measurements.h"
 
 namespace {
 
@@ -93,6 +94,22 @@ void print_text(const std::string& path, const dso_record& r, double rate, const
     }
 }
 
+// The math channel's block, after the channels.
+void print_math(const dso_record& r, const math_source& m, double rate) {
+    const math_figures f = measure_math_range(r, m, 0, samples_in_mode(r.capture_mode) - 1);
+    const std::string unit = m.unit.empty() ? "codes" : m.unit;
+    std::printf("\nMath M = %s  in %s%s%s\n", math_text(m.op), unit.c_str(), m.why_codes.empty() ? "" : " (",
+                m.why_codes.empty() ? "" : (m.why_codes + ")").c_str());
+    const auto value = [&](double v) { return m.unit.empty() ? signed_number(v, 2) : in_unit(v, m.unit); };
+    std::printf("  min         %14s\n", value(f.min).c_str());
+    std::printf("  max         %14s\n", value(f.max).c_str());
+    std::printf("  peak-peak   %14s\n", value(f.max - f.min).c_str());
+    std::printf("  mean        %14s\n", value(f.mean).c_str());
+    std::printf("  RMS         %14s\n", value(f.rms).c_str());
+    std::printf("  signal      %s\n", periodic_words(f.periodic, rate).c_str());
+    std::printf("  edges       %d rising, %d falling\n", f.periodic.rising_edges, f.periodic.falling_edges);
+}
+
 }  // namespace
 
 CLI::App* add_info_command(CLI::App& app, info_options& o) {
@@ -104,6 +121,14 @@ CLI::App* add_info_command(CLI::App& app, info_options& o) {
                                                           "channel settings file gives the channels (as korvane-cli "
                                                           "serve keeps it)")
         ->type_name("FILE");
+    c->add_option("--math", o.math, std::string("Measure also the math channel M of this expression, as a channel: ") +
+                                        math_forms() + " (Dual Channel; Mixed Mode has -B)")
+        ->type_name("EXPR")
+        ->check([](const std::string& text) {
+            math_op op;
+            std::string message;
+            return parse_math(text, op, message) ? std::string() : message;
+        });
     c->footer("Exit status: 0 shown; 1 shown as far as it can be: the header is damaged (a capture this program "
               "never wrote); 5 a file that cannot be read, or standard output that cannot be written.\n");
     return c;
@@ -120,11 +145,22 @@ int run_info_command(const info_options& o) {
     const std::string damage = header_damage(r);
     measure_capture(r, measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+    math_source math;
+    if (!o.math.empty() && damage.empty()) {
+        std::string message;
+        if (const int refused = math_source_of(r, o.math, scales, math, message)) {
+            print_message("%s", (refused == EXIT_USAGE ? message : input_name(o.file) + ": " + message).c_str());
+            return refused;
+        }
+    }
+    const bool with_math = !o.math.empty() && damage.empty();
     if (o.json) {
-        const json j = capture_info_json(o.file, r, false, 0, 0, scales);
+        json j = capture_info_json(o.file, r, false, 0, 0, scales);
+        if (!o.math.empty()) j["math"] = with_math ? math_measurements_json(r, math, 0, samples_in_mode(r.capture_mode) - 1) : json(nullptr);
         std::printf("%s\n", j.dump(2, ' ', false, json::error_handler_t::replace).c_str());
     } else {
         print_text(o.file, r, rate, scales);
+        if (with_math) print_math(r, math, rate);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         print_report_line(7, "info", std::string("standard output: ") + std::strerror(errno));

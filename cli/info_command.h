@@ -11,6 +11,7 @@ struct info_options {
     std::string file;
     bool json = false;
     std::string channels_config;  // empty: analogue figures in codes only
+    std::string math;             // an expression for the math channel M, measured as a channel
 };
 
 CLI::App* add_info_command(CLI::App& app, info_options& options);

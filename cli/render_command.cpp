@@ -6,6 +6,8 @@
 
 #include "capture/dso_structure.h"
 #include "cli/output_options.h"
+#include "cli/spectrum_command.h"
+#include "services/analysis_pictures_cairo.h"
 #include "cli/terminal.h"
 #include "display/view_range.h"
 
@@ -42,6 +44,16 @@ CLI::App* add_render_command(CLI::App& app, render_options& o) {
     c->add_option("-A,--protocol-decoder-annotations", o.annotations,
                   "With --decode: draw only these annotations, as decode -A takes them (uart=rx-data,spi)")
         ->type_name("DECODER[=CLASS[:CLASS]]");
+    c->add_option("--xy", o.xy, "Draw the XY figure of two analogue channels instead, square: X,Y of A, B and M (A "
+                                "across, B up for A,B), each in its unit with --channels-config, else in codes")
+        ->type_name("X,Y")
+        ->expected(0, 1)
+        ->default_str("A,B");
+    c->add_option("--math", o.math, "With --xy: the math channel M's expression (A+B, A-B, B-A, A*B, -A, -B, (A+B)/2)")
+        ->type_name("EXPR");
+    c->add_option("--channels-config", o.channels_config, "With --xy: the channels' scales from this channel settings "
+                                                          "file")
+        ->type_name("FILE");
     c->footer("Exit status: 0 written; 1 nothing written: the capture's header is damaged; 2 a bad command line "
               "(an output that is the input among them); 5 a file that could not be read or written. The picture is "
               "written completely or not at all.\n");
@@ -102,7 +114,55 @@ int prepare_render(const std::string& name, const dso_record& record, const rend
     return EXIT_SUCCESS_STATUS;
 }
 
+namespace {
+
+// render --xy: the figure of two channels over the range, as large as the size's shorter side.
+int run_xy(const render_options& o, const render_settings& s) {
+    xy_request request;
+    std::string message;
+    if (!parse_xy(o.xy, o.math, request, message)) {
+        print_message("render: --xy: %s", message.c_str());
+        return EXIT_USAGE;
+    }
+    if (!o.decode.empty() || !o.mode.empty()) {
+        print_message("render: --xy draws the channels alone; --decode and --mode belong to the window's picture");
+        return EXIT_USAGE;
+    }
+    channel_settings channels;
+    if (!o.channels_config.empty())
+        if (const int refused = read_channels_config(o.channels_config, channels)) return refused;
+    struct stat input;
+    load_capture(o.file, input);
+    const dso_record& r = dso_structure;
+    int32_t first = 0, last = 0;
+    if (!samples_of_range(o.range, r.capture_mode, first, last, message)) {
+        print_message("%s", message.c_str());
+        return EXIT_USAGE;
+    }
+    const picture_format format = s.format == output_format::svg   ? picture_format::svg
+                                  : s.format == output_format::pdf ? picture_format::pdf
+                                                                   : picture_format::png;
+    const int side = s.width < s.height ? s.width : s.height;
+    const channel_settings* scales = o.channels_config.empty() ? nullptr : &channels;
+    // A small picture drawn to nowhere first: a capture without those channels, a damaged
+    // header or a math the mode cannot give is refused before the output is touched.
+    const int refused = xy_picture(format, o.file, r, request, scales, first, first + 15 > last ? last : first + 15, 300,
+                                   [](void*, const unsigned char*, unsigned int) { return CAIRO_STATUS_SUCCESS; },
+                                   nullptr, message);
+    if (refused != 0) {
+        print_message("%s", message.c_str());
+        return refused;
+    }
+    return write_drawn_output(o.output, s.format, &input, [&](cairo_write_func_t write, void* closure) {
+        std::string ignored;
+        return xy_picture(format, o.file, r, request, scales, first, last, side, write, closure, ignored) == 0;
+    });
+}
+
+}  // namespace
+
 int run_render_command(const render_options& o, const render_settings& s) {
+    if (!o.xy.empty()) return run_xy(o, s);
     return write_one_output(o.file, o.output, s.format, [&](output_content& content, std::string& message) {
         return prepare_render(o.file, dso_structure, o, s, content, message);
     });

@@ -21,6 +21,9 @@ struct render_options {
     bool no_trigger_level = false;
     std::vector<std::string> decode;  // decoder stacks as -P gives them, drawn as rows below the lanes
     std::vector<std::string> annotations;  // which of their annotations, as decode -A takes them
+    std::string xy;               // "A,B": the XY figure of two channels instead of the window's picture
+    std::string math;             // the math channel M's expression, for --xy M,A
+    std::string channels_config;  // --xy: axes in the channels' units
 };
 
 struct render_settings {

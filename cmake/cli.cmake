@@ -12,9 +12,15 @@ pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)  # the server's quick 
 pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)      # downloads compressed on the wire
 pkg_check_modules(SIGROKDECODE REQUIRED IMPORTED_TARGET libsigrokdecode)  # protocol decoding
 
+# The analysis that needs FFTW (spectra), for korvane-cli only.
+pkg_check_modules(FFTW3 REQUIRED IMPORTED_TARGET fftw3)
+file(GLOB KORVANE_ANALYSIS_FFTW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/analysis/*_fftw.cpp)
+add_library(korvane_analysis_fftw STATIC ${KORVANE_ANALYSIS_FFTW_SOURCES})
+target_link_libraries(korvane_analysis_fftw PUBLIC korvane_analysis PkgConfig::FFTW3)
+
 file(GLOB KORVANE_SERVICES_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/services/*.cpp)
 add_library(korvane_services STATIC ${KORVANE_SERVICES_SOURCES})
-target_link_libraries(korvane_services PUBLIC korvane_core korvane_analysis korvane_simulator
+target_link_libraries(korvane_services PUBLIC korvane_core korvane_analysis korvane_analysis_fftw korvane_simulator
                       nlohmann_json::nlohmann_json PkgConfig::LIBZIP PkgConfig::CAIRO PkgConfig::SIGROKDECODE)
 if(TARGET korvane_linux)
   target_link_libraries(korvane_services PUBLIC korvane_linux)

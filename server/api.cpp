@@ -20,6 +20,8 @@
 #include "services/capture_names.h"
 #include "services/capture_writers.h"
 #include "services/channel_settings.h"
+#include "services/math_measurements.h"
+#include "services/spectrum_report.h"
 #include "services/decode_rows_cairo.h"
 #include "services/exit_status.h"
 #include "services/io_actions.h"
@@ -496,6 +498,26 @@ std::shared_ptr<const decode_result> api::decoded(const capture_entry& entry, co
     return result;
 }
 
+// The spectrum of a capture, as spectrum --json --levels gives it: ?channel=A|B|M, ?math=A-B,
+// ?window=hann, ?range=A:B, ?peaks=N, ?levels=0 to leave out the levels of the bins.
+namespace {
+api_reply spectrum_reply(const api_request& request, const capture_entry& entry, const channel_settings& channels) {
+    spectrum_request wanted;
+    std::string field, message;
+    if (!spectrum_request_from_text(request.value_or("channel", ""), request.value_or("math", ""),
+                                    request.value_or("window", ""), request.value_or("range", ""),
+                                    request.value_or("peaks", ""), wanted, field, message))
+        return field_refusal(field, message);
+    const std::string levels = request.value_or("levels", "1");
+    if (levels != "0" && levels != "1") return field_refusal("levels", "'" + levels + "' is not 0 or 1");
+    spectrum_report report;
+    const std::string name = "capture " + std::to_string(entry.id);
+    if (const int refused = spectrum_report_of(name, *entry.record, wanted, &channels, report, message))
+        return refused == EXIT_USAGE ? error_reply(400, message) : error_reply(422, message);
+    return compressed(request, json_reply(200, spectrum_json_text(report, name, levels == "1", -1)));
+}
+}  // namespace
+
 // "/api/captures/N.ext", "/api/captures/latest/measurements".
 api_reply api::capture(const api_request& request, const std::string& rest) {
     const size_t end = rest.find_first_of("./");
@@ -513,6 +535,7 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
                                        : "capture " + id_text + " is not held (the last " + std::to_string(HISTORY_SIZE) +
                                              " are)");
     if (what == "/measurements") return measurements(request, *entry);
+    if (what == "/spectrum") return spectrum_reply(request, *entry, device_.channels());
     if (what == "/layout") return layout(request, *entry);
     if (what == "/decode") return decode(request, *entry);
     output_format format;
@@ -530,8 +553,8 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     }
     if (view) format = output_format::png;
     else if (what.size() < 2 || what[0] != '.' || !format_from_name(what.substr(1), format) || lower_case(what) != what)
-        return error_reply(404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view, /layout or "
-                                "/measurements");
+        return error_reply(404, "no such download: .dso, .csv, .vcd, .wav, .sr, .png, .svg, .pdf, /view, /layout, "
+                                "/measurements or /spectrum");
     const std::string file_name = "korvane-" + std::to_string(entry->id) + (view ? ".png" : what);
     api_reply reply{200, format_of(format).media_type, "", {{"Content-Disposition", "inline; filename=\"" + file_name + "\""}}};
     if (format == output_format::dso) {
@@ -567,6 +590,15 @@ api_reply api::measurements(const api_request& request, const capture_entry& ent
     const channel_settings channels = device_.channels();
     json document = capture_info_json("capture " + std::to_string(entry.id), *entry.record, !range.empty(), from, to,
                                       &channels);
+    std::string expression;
+    if (request.value("math", expression)) {
+        // The math channel M, measured over the same samples: ?math=A-B.
+        math_source math;
+        if (const int refused = math_source_of(*entry.record, expression, &channels, math, message))
+            return refused == EXIT_USAGE ? field_refusal("math", message.substr(message.find(' ') + 1))
+                                         : error_reply(422, message);
+        document["math"] = math_measurements_json(*entry.record, math, from, to);
+    }
     document["id"] = entry.id;
     return json_reply(200, document.dump(2, ' ', false, json::error_handler_t::replace));
 }
