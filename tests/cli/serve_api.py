@@ -110,6 +110,19 @@ try:
     if measured["analogue"] != info["analogue"] or measured["logic"] != info["logic"]:
         fail("the measurements differ from info --json")
 
+    # The spectrum: the API's figures, peaks and levels are those of spectrum --json --levels.
+    status, data, _ = request(port, "GET", f"/api/captures/{s['latest']}/spectrum?window=hann&peaks=3&range=0:65535")
+    given = json.loads(cli("spectrum", "--json", "--levels", "--window", "hann", "--peaks", "3", "--range", "0:65535",
+                           capture).stdout)
+    shown = json.loads(data) if status == 200 else {}
+    if status != 200 or [shown.get(k) for k in ("figures", "peaks", "levels")] != [given[k] for k in ("figures", "peaks", "levels")]:
+        fail(f"the spectrum differs from spectrum --json ({status}, {data[:200]})")
+    for query, want in [("spectrum?window=kaiser", (400, "window")), ("spectrum?peaks=1000", (400, "peaks")),
+                        ("measurements?math=A%2BC", (400, "math")), ("measurements?math=A-B", (422, None))]:
+        status, data, _ = request(port, "GET", f"/api/captures/{s['latest']}/{query}")
+        if status != want[0] or json.loads(data).get("field") != want[1]:
+            fail(f"{query}: {status} {data[:200]}, expected {want}")
+
     for query, export in [(".csv", ["-o", f"{WORK}/x.csv"]),
                           (".vcd?channels=A&range=100:5000", ["-o", f"{WORK}/x.vcd", "--channels", "A", "--range", "100:5000"]),
                           (".wav", ["-o", f"{WORK}/x.wav"]),
