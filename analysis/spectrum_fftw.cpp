@@ -76,11 +76,11 @@ struct kept_plan {
 };
 
 struct window_table {
-    std::vector<double> w;
+    std::vector<double> w;  // w[0..N/2]; the rest mirrors it
 };
 
 constexpr size_t KEPT_PLANS = 12;
-constexpr size_t KEPT_WINDOWS = 4;  // up to 6 MB each
+constexpr size_t KEPT_WINDOWS = 4;  // up to 3 MB each
 
 std::mutex cache_mutex;
 std::list<std::pair<int32_t, std::shared_ptr<kept_plan>>> plans;  // newest first
@@ -131,8 +131,8 @@ std::shared_ptr<const window_table> table_for(spectrum_window window, int32_t n)
     if (auto kept = find_kept(tables, key)) return kept;
     auto made = std::make_shared<window_table>();
     const window_info& w = info_of(window);
-    made->w.resize(static_cast<size_t>(n));
-    // Symmetric about N/2: half the cosines.
+    // Symmetric about N/2 (w[N - i] = w[i]): half of it is kept.
+    made->w.resize(static_cast<size_t>(n / 2 + 1));
     for (int32_t i = 0; i <= n / 2; ++i) {
         const double c = std::cos(2 * PI * i / n);
         // cos(m t) from cos(t) (Chebyshev): each term without another cosine.
@@ -144,7 +144,6 @@ std::shared_ptr<const window_table> table_for(spectrum_window window, int32_t n)
             t = next;
         }
         made->w[static_cast<size_t>(i)] = v;
-        if (i > 0) made->w[static_cast<size_t>(n - i)] = v;
     }
     return keep(tables, key, std::shared_ptr<const window_table>(made), KEPT_WINDOWS);
 }
@@ -167,14 +166,15 @@ std::complex<double> window_transform(const window_info& w, double v, int32_t n)
 
 // The squared residual of the best sine at f bins (and, with dc, a constant) over bins
 // first..last of x: X[k] = c W(k - f) + conj(c) W(k + f) + d W(k), linear in Re c, Im c, d.
-double fit_residual(const fftw_complex* x, int32_t first, int32_t last, double f, bool dc, const window_info& w,
-                    int32_t n) {
+double fit_residual(const fftw_complex* x, int32_t first, int32_t last, double f, const std::complex<double>* dc_basis,
+                    const window_info& w, int32_t n) {
+    const bool dc = dc_basis != nullptr;
     double ata[3][3] = {}, atb[3] = {}, bb = 0;
     const int unknowns = dc ? 3 : 2;
     for (int32_t k = first; k <= last; ++k) {
         const std::complex<double> minus = window_transform(w, k - f, n), plus = window_transform(w, k + f, n);
         const std::complex<double> basis[3] = {minus + plus, std::complex<double>(0, 1) * (minus - plus),
-                                               dc ? window_transform(w, k, n) : 0.0};
+                                               dc ? dc_basis[k - first] : 0.0};
         const std::complex<double> b(x[k][0], x[k][1]);
         for (int i = 0; i < unknowns; ++i) {
             for (int j = 0; j < unknowns; ++j) ata[i][j] += std::real(std::conj(basis[i]) * basis[j]);
@@ -208,16 +208,22 @@ double fit_residual(const fftw_complex* x, int32_t first, int32_t last, double f
 
 double fitted_tone(const fftw_complex* x, int32_t n, int32_t peak, const window_info& w) {
     const int32_t half = n / 2;
-    const int reach = w.terms < 2 ? 2 : w.terms;  // bins either side that the fit reads
+    // Bins either side that the fit reads: the model is exact on every bin, and the nearest
+    // hold the most of the tone against the noise.
+    const int reach = 2;
     const int32_t first = std::max<int32_t>(0, peak - reach), last = std::min<int32_t>(half, peak + reach);
-    // The DC's own transform reaches only the first few bins of a periodic window.
-    const bool dc = first <= w.terms + 1;
+    // The DC's own transform reaches only the first few bins of a periodic window; it does not
+    // depend on the tone's frequency.
+    std::complex<double> dc_basis[2 * reach + 1];
+    const bool dc_near = first <= w.terms + 1;
+    for (int32_t k = first; dc_near && k <= last; ++k) dc_basis[k - first] = window_transform(w, k, n);
+    const std::complex<double>* dc = dc_near ? dc_basis : nullptr;
     double lo = std::max(0.0, peak - 1.0), hi = std::min(static_cast<double>(half), peak + 1.0);
     // Golden-section search for the least residual.
     const double g = (std::sqrt(5.0) - 1) / 2;
     double a = hi - g * (hi - lo), b = lo + g * (hi - lo);
     double fa = fit_residual(x, first, last, a, dc, w, n), fb = fit_residual(x, first, last, b, dc, w, n);
-    for (int i = 0; i < 80 && hi - lo > 1e-10; ++i) {
+    for (int i = 0; i < 80 && hi - lo > 1e-7; ++i) {
         if (fa < fb) {
             hi = b, b = a, fb = fa;
             a = hi - g * (hi - lo);
@@ -238,8 +244,20 @@ void transform(int32_t n, double full_scale, double rate, spectrum_window window
     const std::shared_ptr<kept_plan> plan = plan_for(n);
     const std::shared_ptr<const window_table> table = table_for(window, n);
     const size_t bins = static_cast<size_t>(n) / 2 + 1;
-    fftw_buffer<double> in = fftw_array<double>(static_cast<size_t>(n));
-    fftw_buffer<fftw_complex> x = fftw_array<fftw_complex>(bins);
+    // Each thread keeps its buffers at the largest length it has transformed (a Single
+    // Channel trace at most): fresh pages for every record would cost as much as the
+    // transform.
+    thread_local fftw_buffer<double> in;
+    thread_local fftw_buffer<fftw_complex> x;
+    thread_local size_t held = 0;
+    if (held < static_cast<size_t>(n)) {
+        in.reset();
+        x.reset();
+        held = 0;
+        in = fftw_array<double>(static_cast<size_t>(n));
+        x = fftw_array<fftw_complex>(bins);
+        held = static_cast<size_t>(n);
+    }
     fill(in.get(), table->w.data());
     fftw_execute_dft_r2c(plan->plan, in.get(), x.get());
 
@@ -255,17 +273,32 @@ void transform(int32_t n, double full_scale, double rate, spectrum_window window
     const double scale = 2 / (n * s2 * full_scale * full_scale / 2);
     double* p = out.power.data();
     const fftw_complex* xs = x.get();
-    for (size_t k = 0; k < bins; ++k) p[k] = scale * (xs[k][0] * xs[k][0] + xs[k][1] * xs[k][1]);
-    p[0] /= 2;
-    if (n % 2 == 0) p[bins - 1] /= 2;
-
-    // The strongest bin beyond the DC's main lobe.
-    const int32_t from = window_half_width(window) + 1;
+    // In the same pass, the strongest bin beyond the DC's main lobe.
+    const size_t from = static_cast<size_t>(window_half_width(window)) + 1;
     int32_t peak = -1;
     double highest = 0;
-    for (int32_t k = from; k < static_cast<int32_t>(bins); ++k)
-        if (p[k] > highest) highest = p[k], peak = k;
+    for (size_t k = 0; k < bins; ++k) {
+        const double power = scale * (xs[k][0] * xs[k][0] + xs[k][1] * xs[k][1]);
+        p[k] = power;
+        if (power > highest && k >= from) highest = power, peak = static_cast<int32_t>(k);
+    }
+    p[0] /= 2;
+    if (n % 2 == 0) p[bins - 1] /= 2;
+    if (peak == static_cast<int32_t>(bins) - 1 && n % 2 == 0) {
+        // The Nyquist bin halved may no longer be the strongest.
+        peak = -1, highest = 0;
+        for (size_t k = from; k < bins; ++k)
+            if (p[k] > highest) highest = p[k], peak = static_cast<int32_t>(k);
+    }
     out.tone_bin = peak < 0 ? -1 : fitted_tone(xs, n, peak, w);
+}
+
+// in[i] = value(i) * w[i] for i < n, from the half window w[0..n/2].
+template <typename Value>
+void mirrored_window(int32_t n, const double* w, Value value, double* in) {
+    const int32_t half = n / 2;
+    for (int32_t i = 0; i <= half; ++i) in[i] = value(i) * w[i];
+    for (int32_t i = half + 1; i < n; ++i) in[i] = value(i) * w[n - i];
 }
 
 int32_t nearest_bin(double f) { return static_cast<int32_t>(std::lround(f)); }
@@ -315,7 +348,7 @@ double power_spectrum::level_db(int32_t k) const {
 void spectrum_of(const double* values, int32_t count, double zero, double full_scale, double rate_hz,
                  spectrum_window window, power_spectrum& out) {
     transform(count, full_scale, rate_hz, window, out, [&](double* in, const double* w) {
-        for (int32_t i = 0; i < count; ++i) in[i] = (values[i] - zero) * w[i];
+        mirrored_window(count, w, [&](int32_t i) { return values[i] - zero; }, in);
     });
 }
 
@@ -323,9 +356,9 @@ void spectrum_of_codes(const uint8_t* codes, int32_t count, int32_t stride, doub
                        double rate_hz, spectrum_window window, power_spectrum& out) {
     transform(count, full_scale, rate_hz, window, out, [&](double* in, const double* w) {
         if (stride == 1)
-            for (int32_t i = 0; i < count; ++i) in[i] = (codes[i] - zero) * w[i];
+            mirrored_window(count, w, [&](int32_t i) { return codes[i] - zero; }, in);
         else
-            for (int32_t i = 0; i < count; ++i) in[i] = (codes[static_cast<size_t>(i) * stride] - zero) * w[i];
+            mirrored_window(count, w, [&](int32_t i) { return codes[static_cast<size_t>(i) * stride] - zero; }, in);
     });
 }
 
