@@ -28,6 +28,19 @@ std::string db(double v) {
 
 const char* const ORDINALS[] = {"2nd", "3rd", "4th", "5th", "6th"};
 
+// The fundamental's own peak reads as the fitted fundamental, so that one tone has one frequency
+// and one level wherever it is shown.
+void peaks_agree_with_fundamental(spectrum_report& r) {
+    if (!r.figures.found) return;
+    const spectrum_tone& f = r.figures.fundamental;
+    for (spectrum_peak& p : r.peaks) {
+        if (std::abs(p.frequency_hz - f.frequency_hz) < 1.5 * r.spectrum.bin_hz()) {
+            p.frequency_hz = f.frequency_hz;
+            p.level_dbfs = f.level_dbfs;
+        }
+    }
+}
+
 }  // namespace
 
 std::string frequency_words(double hz) {
@@ -159,6 +172,7 @@ int spectrum_report_of(const std::string& name, const dso_record& r, const spect
     }
     out.figures = sine_figures_of(out.spectrum, out.trace);
     out.peaks = spectrum_peaks(out.spectrum, q.peaks);
+    peaks_agree_with_fundamental(out);
     return EXIT_SUCCESS_STATUS;
 }
 
@@ -181,6 +195,7 @@ bool average_reports(std::vector<spectrum_report>& reports, int peaks, spectrum_
     out.spectrum = std::move(average);
     out.figures = sine_figures_of(out.spectrum, out.trace);
     out.peaks = spectrum_peaks(out.spectrum, peaks);
+    peaks_agree_with_fundamental(out);
     return true;
 }
 
