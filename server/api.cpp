@@ -347,8 +347,13 @@ request_plan api::plan(const api_request& request) const {
     if (path == "/" || path == "/index.html" || is_path(path, "/page/") || path == "/api/state") return only(get);
     if (path == "/api/run" || path == "/api/stop") {
         plan.body_limit = MAX_JSON_BODY;
+        // A run's stop condition may name a decoder, which is checked through the decoder
+        // library before the run starts: off the thread of the requests.
+        if (path == "/api/run") plan.place = work_place::pictures;
         return only(post);
     }
+    if (path == "/api/statistics") return only(get);
+    if (path == "/api/statistics/reset") return only(post);
     if (path == "/api/settings") {
         plan.body_limit = MAX_JSON_BODY;
         return only(method == "PUT");
@@ -411,6 +416,11 @@ api_reply api::answer(const api_request& request) {
             device_.stop();
             return json_reply(200, json_text(device_.state()));
         }
+        if (path == "/api/statistics") return json_reply(200, json_text(device_.statistics()));
+        if (path == "/api/statistics/reset") {
+            device_.reset_statistics();
+            return json_reply(200, json_text(device_.statistics()));
+        }
         if (path == "/api/settings") return draft(request);
         if (path == "/api/channels") return channels(request);
         if (path == "/api/autoset") return autoset(request);
@@ -454,12 +464,19 @@ api_reply api::run(const api_request& request) {
     const json mode = body.value("mode", json("single"));
     const json settings = body.value("settings", json::object());
     const json holdoff = body.value("holdoff", json(1.0));
+    const json stop_when = body.value("stop_when", json(""));
     if (!mode.is_string() || !holdoff.is_number())
         return error_reply(400, "the body is {\"mode\": \"single\"|\"normal\"|\"auto\", \"settings\": {...}, "
                                 "\"holdoff\": seconds}");
+    if (!stop_when.is_string() && !stop_when.is_null())
+        return field_refusal("stop_when", "Stop when: a condition is a text, such as \"A.frequency > 1010\"");
     std::string message, field;
-    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field))
+    size_t stop_at = 0;
+    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field,
+                     stop_when.is_string() ? stop_when.get<std::string>() : "", &stop_at)) {
+        if (stop_at > 0) return json_reply(400, json_text({{"error", message}, {"field", field}, {"at", stop_at}}));
         return field.empty() ? error_reply(400, message) : field_refusal(field, message);
+    }
     return json_reply(200, json_text(device_.state()));
 }
 
