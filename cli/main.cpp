@@ -17,6 +17,7 @@
 #include "cli/export_command.h"
 #include "cli/info_command.h"
 #include "cli/io_command.h"
+#include "cli/linearity_command.h"
 #include "cli/render_command.h"
 #include "server/serve_command.h"
 
@@ -83,6 +84,7 @@ int run(int argc, char** argv) {
     render_options render;
     serve_options serve;
     decode_options decode;
+    linearity_options linearity;
     CLI::App* capture_command = add_capture_command(app, capture);
     CLI::App* info_command = add_info_command(app, info);
     CLI::App* export_command = add_export_command(app, exporting);
@@ -90,6 +92,7 @@ int run(int argc, char** argv) {
     CLI::App* render_command = add_render_command(app, render);
     CLI::App* serve_command = add_serve_command(app, serve);
     CLI::App* decode_command = add_decode_command(app, decode);
+    CLI::App* linearity_command = add_linearity_command(app, linearity);
     // Set after the commands, so that theirs are their own.
     app.footer("korvane-cli help COMMAND (or korvane-cli COMMAND --help) shows a command's options.\n");
 
@@ -128,6 +131,7 @@ int run(int argc, char** argv) {
         if (*render_command) return run_render_command(render, render_settings_from_options(render));
         if (*serve_command) return run_serve_command(serve);
         if (*decode_command) return run_decode_command(decode);
+        if (*linearity_command) return run_linearity_command(linearity);
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.
         const int shown = app.exit(e);

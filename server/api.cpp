@@ -23,6 +23,7 @@
 #include "services/decode_rows_cairo.h"
 #include "services/exit_status.h"
 #include "services/io_actions.h"
+#include "services/linearity_info.h"
 #include "services/picture_cairo.h"
 #include "services/protocol_decode_srd.h"
 #include "services/report_line.h"
@@ -244,6 +245,33 @@ int picture(const api_request& request, const capture_entry& entry, const std::s
     reply.headers.push_back({"X-Korvane-Areas", layout});
     reply.headers.push_back({"X-Korvane-Mode", mode_option_name(mode)});
     return 0;
+}
+
+// The converters' linearity by the code-density test: ?channel=A|B (every analogue channel
+// unless given), ?signal=sine|triangle (detected unless given).
+api_reply linearity(const api_request& request, const capture_entry& entry) {
+    const std::string channel = request.value_or("channel", "");
+    const std::string signal_name = lower_case(request.value_or("signal", "detect"));
+    linearity_signal signal = linearity_signal::detect;
+    if (signal_name != "detect" && !linearity_signal_from_name(signal_name, signal))
+        return field_refusal("signal", "signal: '" + printable_name(signal_name, 32) + "' is not sine, triangle or detect");
+    std::string channels = linearity_channels(*entry.record);
+    if (!channel.empty()) {
+        if (channel != "A" && channel != "B") return field_refusal("channel", "channel: A or B");
+        if (channels.find(channel[0]) == std::string::npos)
+            return error_reply(422, "this capture has no channel " + channel + " to test");
+        channels = channel;
+    }
+    if (channels.empty()) return error_reply(422, "this capture has no analogue channel to test");
+    nlohmann::ordered_json document;
+    document["id"] = entry.id;
+    document["channels"] = nlohmann::ordered_json::array();
+    const auto result = std::make_unique<capture_linearity>();
+    for (const char c : channels) {
+        capture_linearity_test(*entry.record, c, signal, *result);
+        document["channels"].push_back(capture_linearity_json(*result));
+    }
+    return json_reply(200, document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 }  // namespace
@@ -532,6 +560,7 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     if (what == "/measurements") return measurements(request, *entry);
     if (what == "/layout") return layout(request, *entry);
     if (what == "/decode") return decode(request, *entry);
+    if (what == "/linearity") return linearity(request, *entry);
     output_format format;
     // The page's view, and the decoded rows under it: pictures of .png, quicker to make.
     const bool view = what == "/view" || what == "/rows";

@@ -272,6 +272,13 @@ try:
     if statistics["captures"] != 1 or not frequency or abs(frequency[0]["mean"] - 2500) > 5:
         fail(f"the statistics of that run: {json.dumps(statistics)[:300]}")
 
+    status, data, _ = request(port, "GET", f"/api/captures/{s['latest']}/linearity?channel=B")
+    b = json.loads(data)["channels"][0]["whole"] if status == 200 else {}
+    if b.get("signal") != "triangle" or b.get("missing_codes") != [] or abs(b["worst_dnl"]["lsb"]) > 0.05:
+        fail(f"the linearity of B: {status} {data[:300]!r}")
+    if request(port, "GET", f"/api/captures/{s['latest']}/linearity?signal=square")[0] != 400:
+        fail("a signal that is neither sine nor triangle was taken")
+
     print("== uploads and the port registers")
     status, data, _ = request(port, "POST", "/api/captures?name=single.dso", open(capture, "rb").read())
     if status != 201 or request(port, "GET", f"/api/captures/{json.loads(data)['id']}.dso")[1] != open(capture, "rb").read():
