@@ -96,7 +96,9 @@ int run_linearity_command(const linearity_options& o) {
                                 : plots[0].format == output_format::pdf ? "pdf"
                                                                         : "png";
         std::string bytes;
-        if (!linearity_plot(shown, "Converter linearity: " + input_name(o.file), extension, bytes)) {
+        std::string title = input_name(o.file);
+        if (title.rfind('/') != std::string::npos) title = title.substr(title.rfind('/') + 1);
+        if (!linearity_plot(shown, "Converter linearity: " + title, extension, bytes)) {
             print_report_line(7, "linearity", plots[0].name + ": the plot could not be drawn");
             return EXIT_FILE;
         }
