@@ -24,6 +24,9 @@
 #include "cli/render_command.h"
 #include "display/view_range.h"
 #include "services/capture_info.h"
+#include "services/statistics_info.h"
+#include "analysis/figures.h"
+#include "analysis/statistics.h"
 
 namespace {
 
@@ -64,7 +67,6 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
     c->add_option("-o,--output", o.outputs, "A file to write, in the format its name ends in: .dso (the default), "
                                             ".csv, .vcd, .wav, .sr, .png, .svg, .pdf; - for standard output. May be "
                                             "given more than once")
-        ->required()
         ->type_name("FILE");
     c->add_option("--format", o.format, "The format of the outputs whose names do not end in one: dso, csv, vcd, "
                                         "wav, sr, png, svg, pdf");
@@ -83,10 +85,27 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
                                                                "edge (printed as options on standard error)");
     for (const char* setting : {"--mode", "--rate", "--trigger", "--level", "--pattern", "--edge", "--pretrigger"})
         autoset->excludes(c->get_option(setting));
+    CLI::Option* count = c->add_option("--count", o.count, "Take up to this many captures as Normal mode does (re-armed "
+                                                           "after each); each -o name takes the capture's number as "
+                                                           "printf writes it (-o 'run-%04d.dso'); the statistics of "
+                                                           "every measurement are printed at the end")
+                             ->check(whole_number(1, 1000000))
+                             ->type_name("N");
+    CLI::Option* stop_when = c->add_option("--stop-when", o.stop_when,
+                                           "Capture as Normal mode does until a capture meets this condition, keep "
+                                           "that one (-o) and stop: 'A.frequency > 1010', 'D3.edges == 0', "
+                                           "'decode uart:rx=D0:baudrate=115200 rx-data /ERR/', several joined with "
+                                           "or; --count bounds the captures it tries (exit status 3 when none met it)")
+                                 ->type_name("CONDITION");
+    c->add_flag("--json", o.json, "With --count or --stop-when: the statistics (and what stopped the run) as one JSON "
+                                  "object");
+    autoset->excludes(count);
+    autoset->excludes(stop_when);
     c->footer("Exit status: 0 written; 1 the capture downloaded no samples (a warning); 2 a bad command line; "
               "5 a file that could not be written (every output is checked before the port is touched); with --autoset, 1 "
               "also when no channel holds a repeating signal to set up on (nothing written); 10 or 20 "
-              "the program's own errors (10: the port); 75 the port stayed held by another program; 124 --timeout "
+              "the program's own errors (10: the port); 3 --stop-when: no capture of --count met the condition (the "
+              "statistics are printed, nothing written); 75 the port stayed held by another program; 124 --timeout "
               "passed; 130 interrupted (Ctrl+C, SIGTERM, SIGHUP) while waiting: nothing written.\n");
     return c;
 }
@@ -97,8 +116,27 @@ capture_outputs capture_outputs_from_options(const CLI::App& command, const capt
                                                    output_format::wav, output_format::sr,  output_format::png,
                                                    output_format::svg, output_format::pdf};
     capture_outputs outputs;
+    const bool run = o.count > 0 || !o.stop_when.empty();
+    if (o.outputs.empty() && !run) throw CLI::RequiredError("--output");
+    if (o.json && !run) throw CLI::ValidationError("--json", "the statistics come with --count or --stop-when");
+    if (!o.stop_when.empty()) {
+        stop_refusal refusal;
+        if (!parse_stop_condition(o.stop_when, outputs.stop, refusal) ||
+            !check_stop_condition(outputs.stop, h.capture_mode, refusal))
+            throw CLI::ValidationError("--stop-when", stop_refusal_text(o.stop_when, refusal));
+    }
     bool picture = false;
-    for (const std::string& name : o.outputs) {
+    for (const std::string& given : o.outputs) {
+        // A run that keeps every capture numbers its files; one that stops keeps one capture,
+        // which a number in the name may name.
+        int conversions = 0;
+        const std::string refusal = number_pattern_refusal(given, conversions);
+        if (!refusal.empty()) throw CLI::ValidationError("--output", "'" + given + "': " + refusal);
+        if (o.count > 1 && o.stop_when.empty() && conversions == 0)
+            throw CLI::ValidationError("--output", "'" + given + "': --count keeps every capture, so a name needs its "
+                                                   "number: run-%04d.dso");
+        outputs.patterns.push_back(given);
+        const std::string name = numbered_name(given, 1);
         const output_format format = output_format_for(name, o.format, ALL, static_cast<int>(output_format::dso));
         if (format == output_format::wav && h.capture_mode == MODE_LOGIC16)
             throw CLI::ValidationError("--output", "a 16 Bit Logic Analyser capture has no analogue channel for a "
@@ -115,6 +153,53 @@ capture_outputs capture_outputs_from_options(const CLI::App& command, const capt
     if (command.count("--size") && !picture)
         throw CLI::ValidationError("--size", "the size is that of a picture; no output is a png, svg or pdf file");
     return outputs;
+}
+
+std::string number_pattern_refusal(const std::string& name, int& conversions) {
+    conversions = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') continue;
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        if (j < name.size() && name[j] == '0') ++j;
+        const size_t digits = j;
+        while (j < name.size() && name[j] >= '0' && name[j] <= '9') ++j;
+        if (j >= name.size() || name[j] != 'd' || j - digits > 2)
+            return "a % in a name is the capture's number, %d or %04d (up to 99 digits); %% is a %";
+        ++conversions;
+        i = j;
+    }
+    return conversions > 1 ? "one number in a name, not " + std::to_string(conversions) : "";
+}
+
+std::string numbered_name(const std::string& name, int64_t number) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            out += name[i];
+            continue;
+        }
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        const size_t end = name.find('d', i);
+        if (end == std::string::npos) return out + name.substr(i);  // refused before: never
+        const std::string spec = name.substr(i + 1, end - i - 1);  // "", "4" or "04"
+        const int width = spec.empty() ? 0 : std::atoi(spec.c_str());
+        char text[128];
+        if (!spec.empty() && spec[0] == '0')
+            std::snprintf(text, sizeof text, "%0*lld", width, static_cast<long long>(number));
+        else
+            std::snprintf(text, sizeof text, "%*lld", width, static_cast<long long>(number));
+        out += text;
+        i = end;
+    }
+    return out;
 }
 
 capture_header capture_header_from_options(const CLI::App& command, const capture_options& o) {
@@ -277,9 +362,153 @@ void keep_rescue_copy() {
         print_message("the capture could not be kept anywhere: %s", failure.what.c_str());
 }
 
+const capture_outputs* current_outputs = nullptr;
+
+// Writes the capture in the record to every file: the status (0, or 5 when a file failed, the
+// capture then kept in $TMPDIR when no .dso of it was written).
+int write_capture_files(const capture_options& o, const std::vector<output_request>& files, double seconds) {
+    output_content content;
+    whole_capture(dso_structure, content);
+    // Pictures show the whole capture as the window does after a capture.
+    picture_request picture;
+    picture.width = current_outputs->width;
+    picture.height = current_outputs->height;
+    std::string message;
+    prepare_picture("", dso_structure, picture, content.picture, message);
+    bool failed = false, kept = false;
+    std::string written;
+    for (const output_request& out : files) {
+        file_failure failure;
+        if (write_capture_output(out, content, failure)) {
+            kept = kept || out.format == output_format::dso;
+            written += (written.empty() ? "" : ", ") + out.plan.name;
+        } else {
+            print_report_line(failure.code, format_of(out.format).routine, failure.what);
+            failed = true;
+        }
+    }
+    if (failed && !kept) keep_rescue_copy();
+    if (!o.quiet && !written.empty()) {
+        const dso_record& r = dso_structure;
+        const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
+        services.end_line();
+        std::fprintf(stderr, "Captured %s (%s, %g MHz) in %.1f s: %s\n",
+                     count_of(samples_in_mode(r.capture_mode), "sample").c_str(), capture_mode_title(r.capture_mode),
+                     rate / 1e6, seconds, written.c_str());
+    }
+    return failed ? EXIT_FILE : EXIT_SUCCESS_STATUS;
+}
+
+// The files of capture number n of a run: each name numbered, checked as before the run.
+int write_numbered_files(const capture_options& o, const capture_outputs& outputs, int64_t n, double seconds) {
+    std::vector<output_request> files = outputs.files;
+    for (size_t i = 0; i < files.size(); ++i) {
+        files[i].name = numbered_name(outputs.patterns[i], n);
+        files[i].plan = output_plan{};
+    }
+    if (const int refused = check_outputs(files, nullptr)) return refused;
+    return write_capture_files(o, files, seconds);
+}
+
+}  // namespace
+
+namespace {
+
+// What a run of captures did.
+struct run_report {
+    run_statistics statistics;
+    int64_t taken = 0;
+    int stopped_by = -1;  // the term of --stop-when that a capture met
+    int64_t stopped_at = 0;
+    std::string detail;
+    int files_status = EXIT_SUCCESS_STATUS;
+};
+
+capture_figures figures;  // large: static storage
+
+// Captures as Normal mode takes them, each armed again with the same settings after the one
+// before, until --count, a capture that meets --stop-when, a failure or an interruption. false
+// when the last capture did not complete (cancelled, timed out).
+bool run_of_captures(const capture_options& o, const capture_header& h, const capture_outputs& outputs, run_report& run,
+                     int warnings_before) {
+    const bool stopping = !outputs.stop.empty();
+    for (int64_t n = 1; o.count == 0 || n <= o.count; ++n) {
+        store_run_header(h);
+        services.sleeps = 0;
+        services.bounded = false;
+        services.waiting_shown = false;
+        services.percent_shown = -1;
+        phase.store(PHASE_WAITING);
+        if (cancel_requested.load() || !run_capture()) return false;
+        check_port_failures();
+        if (warnings_reported() != warnings_before) return true;  // no samples: reported at the end
+        phase.store(PHASE_SAVING);
+        ++run.taken;
+        measure_figures(dso_structure, figures);
+        run.statistics.add(figures);
+        if (stopping) {
+            run.stopped_by = stop_condition_met(outputs.stop, dso_structure, &figures, run.detail);
+            if (run.stopped_by >= 0) {
+                run.stopped_at = n;
+                run.files_status = write_numbered_files(o, outputs, n, services.elapsed());
+                return true;
+            }
+        } else if (!outputs.files.empty()) {
+            run.files_status = write_numbered_files(o, outputs, n, services.elapsed());
+            if (run.files_status != EXIT_SUCCESS_STATUS) return true;
+        }
+        if (!o.quiet && (stopping || outputs.files.empty())) {
+            services.end_line();
+            if (o.count > 0)
+                std::fprintf(stderr, "%s capture %lld of %d\n", stopping ? "no stop:" : "took", static_cast<long long>(n), o.count);
+            else
+                std::fprintf(stderr, "no stop: capture %lld\n", static_cast<long long>(n));
+        }
+        if (interrupted_by != 0) return false;
+    }
+    return true;
+}
+
+// The end of a run: what stopped it on standard error, the statistics on standard output; the
+// exit status.
+int end_of_run(const capture_options& o, const capture_outputs& outputs, const run_report& run, int status) {
+    const bool stopping = !outputs.stop.empty();
+    if (status == EXIT_SUCCESS_STATUS) status = run.files_status;
+    const bool ran_out = stopping && run.stopped_by < 0 && status == EXIT_SUCCESS_STATUS;
+    if (stopping && run.stopped_by >= 0)
+        print_message("stopped at capture %lld by %s: %s", static_cast<long long>(run.stopped_at),
+                      outputs.stop.terms[static_cast<size_t>(run.stopped_by)].text.c_str(), run.detail.c_str());
+    else if (ran_out)
+        print_message("no capture of %lld met the condition; nothing written", static_cast<long long>(run.taken));
+    if (o.json) {
+        nlohmann::ordered_json j;
+        j["captures"] = run.taken;
+        j["stop_when"] = stopping ? nlohmann::ordered_json(outputs.stop.text) : nlohmann::ordered_json(nullptr);
+        if (stopping && run.stopped_by >= 0)
+            j["stopped_by"] = {{"condition", outputs.stop.terms[static_cast<size_t>(run.stopped_by)].text},
+                               {"term", run.stopped_by},
+                               {"capture", run.stopped_at},
+                               {"detail", run.detail}};
+        else
+            j["stopped_by"] = nullptr;
+        j["statistics"] = statistics_json(run.statistics);
+        std::printf("%s\n", j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    } else if (o.count > 0 || ran_out) {
+        std::fputs(statistics_text(run.statistics).c_str(), stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        print_report_line(7, "capture", std::string("standard output: ") + std::strerror(errno));
+        return EXIT_FILE;
+    }
+    return ran_out ? EXIT_RAN_OUT : status;
+}
+
 }  // namespace
 
 int run_capture_command(const capture_options& o, const capture_header& h, capture_outputs& outputs) {
+    current_outputs = &outputs;
+    const bool multiple = o.count > 0 || !outputs.stop.empty();
+    run_report run;
     port_choice port;
     parse_port_option(o.port, port);
 
@@ -372,8 +601,10 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
                                 : std::string("channel ") + finding.channel + " does not repeat within a capture at the slowest rate";
             }
         }
-    } else if (completed) {
+    } else if (completed && !multiple) {
         completed = run_capture();
+    } else if (completed) {
+        completed = run_of_captures(o, h, outputs, run, warnings_before);
     }
     services.end_line();
     phase.store(PHASE_SAVING);
@@ -384,11 +615,12 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
         print_message("no signal to set up on: %s; nothing captured", no_signal.c_str());
         status = EXIT_WARNING;
     } else if (!completed) {
+        const std::string kept = run.taken > 0 ? "; the " + count_of(run.taken, "capture") + " before it stand" : "";
         if (services.timed_out) {
-            print_message("no trigger within %g s; capture cancelled, nothing written", o.timeout);
+            print_message("no trigger within %g s; capture cancelled, nothing written%s", o.timeout, kept.c_str());
             status = EXIT_TIMEOUT;
         } else {
-            print_message("capture cancelled; nothing written");
+            print_message("capture cancelled; nothing written%s", kept.c_str());
             status = EXIT_INTERRUPTED;
         }
     } else if (warnings_reported() != warnings_before) {
@@ -396,37 +628,8 @@ int run_capture_command(const capture_options& o, const capture_header& h, captu
         status = EXIT_WARNING;
     }
     const bool traced = close_port();
-    if (status == EXIT_SUCCESS_STATUS) {
-        output_content content;
-        whole_capture(dso_structure, content);
-        // Pictures show the whole capture as the window does after a capture.
-        picture_request picture;
-        picture.width = outputs.width;
-        picture.height = outputs.height;
-        std::string message;
-        prepare_picture("", dso_structure, picture, content.picture, message);
-        bool failed = false, kept = false;
-        std::string written;
-        for (const output_request& out : outputs.files) {
-            file_failure failure;
-            if (write_capture_output(out, content, failure)) {
-                kept = kept || out.format == output_format::dso;
-                written += (written.empty() ? "" : ", ") + out.plan.name;
-            } else {
-                print_report_line(failure.code, format_of(out.format).routine, failure.what);
-                failed = true;
-            }
-        }
-        if (failed && !kept) keep_rescue_copy();
-        if (!o.quiet && !written.empty()) {
-            const dso_record& r = dso_structure;
-            const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
-            std::fprintf(stderr, "Captured %s (%s, %g MHz) in %.1f s: %s\n",
-                         count_of(samples_in_mode(r.capture_mode), "sample").c_str(),
-                         capture_mode_title(r.capture_mode), rate / 1e6, services.elapsed(), written.c_str());
-        }
-        if (failed) status = EXIT_FILE;
-    }
+    if (status == EXIT_SUCCESS_STATUS && !multiple) status = write_capture_files(o, outputs.files, services.elapsed());
+    if (multiple) status = end_of_run(o, outputs, run, status);
     if (!traced && (status == EXIT_SUCCESS_STATUS || status == EXIT_WARNING)) status = EXIT_FILE;
     set_capture_services(nullptr);
     return status;

@@ -10,6 +10,7 @@
 #include "services/capture_writers.h"
 #include "hardware/run_loop.h"
 #include "services/capture_settings.h"
+#include "services/stop_condition.h"
 
 struct capture_options {
     std::string mode = "dual";
@@ -28,6 +29,12 @@ struct capture_options {
     double timeout = 0;     // seconds; 0: wait for the trigger as long as it takes
     bool quiet = false;
     bool autoset = false;  // the settings are autoset's, from a capture taken first
+    // A run of captures, as Normal mode takes them: at most count (0: one capture, or with
+    // stop_when no bound), each -o name numbered; stopped by the first capture that meets
+    // stop_when, which alone is kept. The statistics of the run at the end, as text or json.
+    int32_t count = 0;
+    std::string stop_when;
+    bool json = false;
 };
 
 // The header fields of the capture record, as Start Capture stores them.
@@ -46,9 +53,16 @@ capture_header capture_header_from_options(const CLI::App& command, const captur
 // odds, a wav file of 16 Bit Logic, a size no picture can have.
 struct capture_outputs {
     std::vector<output_request> files;
+    std::vector<std::string> patterns;  // each name as given: with --count, numbered for each capture
+    stop_condition stop;                // --stop-when, read and checked
     int32_t width = 800;
     int32_t height = 600;
 };
+// A name of --count's files: "" when each % in it is %d, %0Nd or %% and at most one is a
+// number (conversions: how many), else what is wrong; and the name of capture number.
+std::string number_pattern_refusal(const std::string& name, int& conversions);
+std::string numbered_name(const std::string& name, int64_t number);
+
 capture_outputs capture_outputs_from_options(const CLI::App& command, const capture_options& options,
                                              const capture_header& header);
 

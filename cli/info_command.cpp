@@ -15,12 +15,14 @@
 #include "cli/terminal.h"
 #include "services/capture_info.h"
 #include "services/math_measurements.h"
+#include "services/pulse_info.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;
 
 capture_measurements measured;  // large: static storage
+capture_pulse_figures pulses;
 
 // A value in a channel's unit: with an SI prefix ("20.400 V", "78.900 mV"), unless the unit
 // has one of its own ("mA", "kV", "µA"), which takes the number as it is.
@@ -84,12 +86,14 @@ void print_text(const std::string& path, const dso_record& r, double rate, const
         }
         std::printf("  signal      %s\n", periodic_words(a.periodic, rate).c_str());
         std::printf("  edges       %d rising, %d falling\n", a.periodic.rising_edges, a.periodic.falling_edges);
+        std::fputs(analogue_pulse_text(pulses.analogue[c], rate, scale).c_str(), stdout);
     }
     if (measured.logic_inputs > 0) {
         std::printf("\nLogic input  transitions  signal\n");
         for (int b = 0; b < measured.logic_inputs; ++b) {
             const logic_figures& l = measured.logic[b];
             std::printf("  D%-2d        %11d  %s\n", b, l.transitions, periodic_words(l.periodic, rate).c_str());
+            std::printf("             pulses       %s\n", logic_pulse_text(pulses.logic[b], rate).c_str());
         }
     }
 }
@@ -144,6 +148,7 @@ int run_info_command(const info_options& o) {
     const dso_record& r = dso_structure;
     const std::string damage = header_damage(r);
     measure_capture(r, measured);
+    if (measured.samples > 0) measure_capture_pulses(r, 0, measured.samples - 1, pulses);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
     math_source math;
     if (!o.math.empty() && damage.empty()) {

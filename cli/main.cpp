@@ -17,6 +17,7 @@
 #include "cli/export_command.h"
 #include "cli/info_command.h"
 #include "cli/io_command.h"
+#include "cli/linearity_command.h"
 #include "cli/render_command.h"
 #include "cli/spectrum_command.h"
 #include "server/serve_command.h"
@@ -85,6 +86,7 @@ int run(int argc, char** argv) {
     serve_options serve;
     decode_options decode;
     spectrum_options spectrum;
+    linearity_options linearity;
     CLI::App* capture_command = add_capture_command(app, capture);
     CLI::App* info_command = add_info_command(app, info);
     CLI::App* export_command = add_export_command(app, exporting);
@@ -93,6 +95,7 @@ int run(int argc, char** argv) {
     CLI::App* serve_command = add_serve_command(app, serve);
     CLI::App* decode_command = add_decode_command(app, decode);
     CLI::App* spectrum_command = add_spectrum_command(app, spectrum);
+    CLI::App* linearity_command = add_linearity_command(app, linearity);
     // Set after the commands, so that theirs are their own.
     app.footer("korvane-cli help COMMAND (or korvane-cli COMMAND --help) shows a command's options.\n");
 
@@ -132,6 +135,7 @@ int run(int argc, char** argv) {
         if (*serve_command) return run_serve_command(serve);
         if (*decode_command) return run_decode_command(decode);
         if (*spectrum_command) return run_spectrum_command(spectrum);
+        if (*linearity_command) return run_linearity_command(linearity);
     } catch (const CLI::ParseError& e) {
         // Help and the version end with status 0; every mistake of the command line with 2.
         const int shown = app.exit(e);

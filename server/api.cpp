@@ -25,6 +25,7 @@
 #include "services/decode_rows_cairo.h"
 #include "services/exit_status.h"
 #include "services/io_actions.h"
+#include "services/linearity_info.h"
 #include "services/picture_cairo.h"
 #include "services/protocol_decode_srd.h"
 #include "services/report_line.h"
@@ -248,6 +249,33 @@ int picture(const api_request& request, const capture_entry& entry, const std::s
     return 0;
 }
 
+// The converters' linearity by the code-density test: ?channel=A|B (every analogue channel
+// unless given), ?signal=sine|triangle (detected unless given).
+api_reply linearity(const api_request& request, const capture_entry& entry) {
+    const std::string channel = request.value_or("channel", "");
+    const std::string signal_name = lower_case(request.value_or("signal", "detect"));
+    linearity_signal signal = linearity_signal::detect;
+    if (signal_name != "detect" && !linearity_signal_from_name(signal_name, signal))
+        return field_refusal("signal", "signal: '" + printable_name(signal_name, 32) + "' is not sine, triangle or detect");
+    std::string channels = linearity_channels(*entry.record);
+    if (!channel.empty()) {
+        if (channel != "A" && channel != "B") return field_refusal("channel", "channel: A or B");
+        if (channels.find(channel[0]) == std::string::npos)
+            return error_reply(422, "this capture has no channel " + channel + " to test");
+        channels = channel;
+    }
+    if (channels.empty()) return error_reply(422, "this capture has no analogue channel to test");
+    nlohmann::ordered_json document;
+    document["id"] = entry.id;
+    document["channels"] = nlohmann::ordered_json::array();
+    const auto result = std::make_unique<capture_linearity>();
+    for (const char c : channels) {
+        capture_linearity_test(*entry.record, c, signal, *result);
+        document["channels"].push_back(capture_linearity_json(*result));
+    }
+    return json_reply(200, document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
 }  // namespace
 
 std::vector<std::string> api_request::values(const char* name) const {
@@ -349,8 +377,13 @@ request_plan api::plan(const api_request& request) const {
     if (path == "/" || path == "/index.html" || is_path(path, "/page/") || path == "/api/state") return only(get);
     if (path == "/api/run" || path == "/api/stop") {
         plan.body_limit = MAX_JSON_BODY;
+        // A run's stop condition may name a decoder, which is checked through the decoder
+        // library before the run starts: off the thread of the requests.
+        if (path == "/api/run") plan.place = work_place::pictures;
         return only(post);
     }
+    if (path == "/api/statistics") return only(get);
+    if (path == "/api/statistics/reset") return only(post);
     if (path == "/api/settings") {
         plan.body_limit = MAX_JSON_BODY;
         return only(method == "PUT");
@@ -413,6 +446,11 @@ api_reply api::answer(const api_request& request) {
             device_.stop();
             return json_reply(200, json_text(device_.state()));
         }
+        if (path == "/api/statistics") return json_reply(200, json_text(device_.statistics()));
+        if (path == "/api/statistics/reset") {
+            device_.reset_statistics();
+            return json_reply(200, json_text(device_.statistics()));
+        }
         if (path == "/api/settings") return draft(request);
         if (path == "/api/channels") return channels(request);
         if (path == "/api/autoset") return autoset(request);
@@ -456,12 +494,19 @@ api_reply api::run(const api_request& request) {
     const json mode = body.value("mode", json("single"));
     const json settings = body.value("settings", json::object());
     const json holdoff = body.value("holdoff", json(1.0));
+    const json stop_when = body.value("stop_when", json(""));
     if (!mode.is_string() || !holdoff.is_number())
         return error_reply(400, "the body is {\"mode\": \"single\"|\"normal\"|\"auto\", \"settings\": {...}, "
                                 "\"holdoff\": seconds}");
+    if (!stop_when.is_string() && !stop_when.is_null())
+        return field_refusal("stop_when", "Stop when: a condition is a text, such as \"A.frequency > 1010\"");
     std::string message, field;
-    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field))
+    size_t stop_at = 0;
+    if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field,
+                     stop_when.is_string() ? stop_when.get<std::string>() : "", &stop_at)) {
+        if (stop_at > 0) return json_reply(400, json_text({{"error", message}, {"field", field}, {"at", stop_at}}));
         return field.empty() ? error_reply(400, message) : field_refusal(field, message);
+    }
     return json_reply(200, json_text(device_.state()));
 }
 
@@ -538,6 +583,7 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
     if (what == "/spectrum") return spectrum_reply(request, *entry, device_.channels());
     if (what == "/layout") return layout(request, *entry);
     if (what == "/decode") return decode(request, *entry);
+    if (what == "/linearity") return linearity(request, *entry);
     output_format format;
     // The page's view, and the decoded rows under it: pictures of .png, quicker to make.
     const bool view = what == "/view" || what == "/rows";

@@ -14,6 +14,7 @@
 #include "services/capture_settings.h"
 #include "services/port_setup_linux.h"
 #include "services/report_line.h"
+#include "services/statistics_info.h"
 #include "services/text_values.h"
 
 using json = nlohmann::json;
@@ -231,6 +232,9 @@ const json& choices() {
 struct instrument::observer final : run_observer {
     instrument& owner;
     int reports_seen;
+    bool counted = false;  // Normal and Auto: each capture goes into the statistics
+    std::shared_ptr<const stop_condition> stop;
+    std::unique_ptr<capture_figures> figures = std::make_unique<capture_figures>();
     explicit observer(instrument& o) : owner(o), reports_seen(o.reports_) {}
 
     // The pages hear of the wait and of the download's progress at most every 40 ms (every
@@ -258,6 +262,17 @@ struct instrument::observer final : run_observer {
     }
     void captured(const dso_record& record, bool triggered) override {
         auto entry = new_entry(record, triggered, "capture");
+        // The figures of the run's captures, and the condition that ends it, on the copy.
+        int met = -1;
+        std::string detail;
+        if (counted || stop) {
+            measure_figures(*entry->record, *figures);
+            if (counted) {
+                std::lock_guard<std::mutex> lock(owner.statistics_mutex_);
+                owner.statistics_->add(*figures);
+            }
+            if (stop) met = stop_condition_met(*stop, *entry->record, figures.get(), detail);
+        }
         if (owner.folder_ != nullptr) {
             int code = 0;
             std::string message, skipped;
@@ -275,6 +290,13 @@ struct instrument::observer final : run_observer {
         ++owner.taken_;
         ++owner.run_taken_;
         owner.status_ = "idle";
+        if (met >= 0) {
+            owner.stopped_by_ = {{"condition", stop->terms[static_cast<size_t>(met)].text},
+                                 {"term", met},
+                                 {"capture", entry->id},
+                                 {"detail", detail}};
+            stop_run();
+        }
         owner.changed();
     }
     bool failed() override {
@@ -315,11 +337,14 @@ void instrument::runner() {
         const run_mode mode = pending_mode_;
         const run_settings settings = pending_settings_;
         const double holdoff = pending_holdoff_;
+        std::shared_ptr<const stop_condition> stop = std::move(pending_stop_);
         running_ = true;
         lock.unlock();
         {
             std::lock_guard<std::mutex> port(port_mutex_);
             observer watcher(*this);
+            watcher.counted = mode != run_mode::single;
+            watcher.stop = std::move(stop);
             run_captures(mode, settings, holdoff, watcher);
         }
         lock.lock();
@@ -332,7 +357,7 @@ void instrument::runner() {
 }
 
 bool instrument::run(const std::string& mode, const json& settings, double holdoff, std::string& message,
-                     std::string& field) {
+                     std::string& field, const std::string& stop_when, size_t* stop_at) {
     field.clear();
     run_mode m;
     if (mode == "single") m = run_mode::single;
@@ -349,6 +374,30 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     run_settings header{};
     json normal;
     if (!parse_draft(settings, header, normal, message, field)) return false;
+    std::shared_ptr<stop_condition> stop;
+    if (!stop_when.empty()) {
+        field = "stop_when";
+        if (m == run_mode::single) {
+            message = "Stop when: a condition ends a Normal or Auto run; Single takes one capture";
+            return false;
+        }
+        stop = std::make_shared<stop_condition>();
+        stop_refusal refusal;
+        if (!parse_stop_condition(stop_when, *stop, refusal) || !check_stop_condition(*stop, header.capture_mode, refusal)) {
+            message = "Stop when: " + refusal.message + " (at character " + std::to_string(refusal.at + 1) + ")";
+            if (stop_at != nullptr) *stop_at = refusal.at + 1;
+            return false;
+        }
+        field.clear();
+    }
+    {
+        // New settings begin new statistics.
+        std::lock_guard<std::mutex> lock(statistics_mutex_);
+        if (m != run_mode::single && statistics_settings_ != normal) {
+            statistics_->reset();
+            statistics_settings_ = normal;
+        }
+    }
     std::lock_guard<std::mutex> lock(run_mutex_);
     if (ending_) {
         message = "the server is ending";
@@ -359,8 +408,11 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     pending_mode_ = m;
     pending_settings_ = header;
     pending_holdoff_ = holdoff;
+    pending_stop_ = stop;
     {
         std::lock_guard<std::mutex> state(state_mutex_);
+        stop_when_ = stop_when;
+        stopped_by_ = nullptr;
         settings_ = normal;
         draft_ = normal;  // the settings a run starts with are every page's form
         run_mode_ = mode;
@@ -450,6 +502,8 @@ json instrument::state() const {
             {"port", port_name_},
             {"save_dir", save_dir_.empty() ? json(nullptr) : json(save_dir_)},
             {"io_available", !running_},
+            {"stop_when", stop_when_.empty() ? json(nullptr) : json(stop_when_)},
+            {"stopped_by", stopped_by_},
             {"choices", choices()}};
 }
 
@@ -667,4 +721,16 @@ int instrument::autoset(const std::string& channel, json& answer, std::string& m
     draft_ = normal;
     changed();
     return 200;
+}
+
+json instrument::statistics() const {
+    std::lock_guard<std::mutex> lock(statistics_mutex_);
+    json document = statistics_json(*statistics_);
+    document["settings"] = statistics_settings_;
+    return document;
+}
+
+void instrument::reset_statistics() {
+    std::lock_guard<std::mutex> lock(statistics_mutex_);
+    statistics_->reset();
 }

@@ -13,9 +13,11 @@
 #include <thread>
 
 #include "capture/dso_structure.h"
+#include "analysis/statistics.h"
 #include "hardware/run_loop.h"
 #include "server/save_folder.h"
 #include "services/channel_settings.h"
+#include "services/stop_condition.h"
 
 constexpr size_t HISTORY_SIZE = 32;
 
@@ -57,8 +59,16 @@ public:
     // "level": 40, ...}), checked by the settings model. A run in progress is stopped first.
     // false with the refusal in the page's words, and the setting it names (field; empty
     // where it names none).
+    // stop_when: a condition that ends a Normal or Auto run at the first capture that meets it
+    // (empty: none); one that cannot be read is refused with field "stop_when" and stop_at, the
+    // character of the mistake counted from 1.
     bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message,
-             std::string& field);
+             std::string& field, const std::string& stop_when = "", size_t* stop_at = nullptr);
+
+    // The statistics of every figure over the captures of Normal and Auto runs since the
+    // settings last changed (or the last reset), as GET /api/statistics gives them.
+    nlohmann::json statistics() const;
+    void reset_statistics();
     // The settings as a page last edited them (the draft every page's form shows): checked as
     // run() checks them; false with the refusal in the page's words and the field, the draft
     // unchanged.
@@ -151,6 +161,15 @@ private:
     double pending_holdoff_ = 1;
     bool running_ = false;
     bool ending_ = false;
+
+    // The statistics, the settings they belong to, and the run's stop condition with what
+    // stopped it.
+    mutable std::mutex statistics_mutex_;
+    std::unique_ptr<run_statistics> statistics_ = std::make_unique<run_statistics>();
+    nlohmann::json statistics_settings_;
+    std::shared_ptr<const stop_condition> pending_stop_;
+    std::string stop_when_;     // of the run in progress or the last one (state_mutex_)
+    nlohmann::json stopped_by_;  // null, or what stopped it (state_mutex_)
 
     std::mutex port_mutex_;  // held by a run and by the Hardware IO panel
     std::thread runner_;

@@ -6,6 +6,7 @@
 
 #include "capture/capture_channels.h"
 #include "services/capture_names.h"
+#include "services/pulse_info.h"
 #include "services/text_values.h"
 
 using json = nlohmann::ordered_json;
@@ -234,6 +235,7 @@ nlohmann::ordered_json capture_info_json(const std::string& name, const dso_reco
     measure_capture_range(r, first, last, *measured);
     const double rate = sample_rate_hz(r.capture_mode, r.sample_rate_index);
     json j = info_json(name, r, rate, *measured, channels);
+    add_pulse_json(j, r, first, last, channels);
     j["samples"] = samples;  // of the capture; the figures cover the range
     j["range"] = ranged ? json({{"first", first}, {"last", last}, {"samples", last - first + 1}}) : json(nullptr);
     const std::string damage = header_damage(r);

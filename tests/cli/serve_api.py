@@ -262,6 +262,38 @@ try:
     request(port, "POST", "/api/stop")
     wait_for(port, lambda s: s["run"] == "stopped", "Stop of Auto")
 
+    print("== Stop when: a condition that cannot be read is refused with its place; one that holds stops the run")
+    taken = state(port)["taken"]
+    status, data, _ = request(port, "POST", "/api/run", {"mode": "normal", "stop_when": "B.frequency >> 2",
+                                                         "settings": {"trigger": "a", "level": 40}})
+    refusal = json.loads(data)
+    if status != 400 or refusal.get("field") != "stop_when" or refusal.get("at") != 14 or "at character 14" not in refusal["error"]:
+        fail(f"a condition with a stray '>': {status} {data[:300]!r}")
+    for condition, at in (("M.rms > 20", 1), ("A.frequency > 1 or decode uart:rx=D0 rx-data /x/", 27)):
+        status, data, _ = request(port, "POST", "/api/run", {"mode": "normal", "stop_when": condition, "settings": {}})
+        if status != 400 or json.loads(data).get("at") != at:
+            fail(f"{condition!r} in Dual Channel: {status} {data[:300]!r}")
+    if state(port)["taken"] != taken or state(port)["run"] != "stopped":
+        fail("a refused condition started a run")
+    request(port, "POST", "/api/statistics/reset")
+    request(port, "POST", "/api/run", {"mode": "normal", "stop_when": "A.peak_to_peak < 100 or B.frequency > 2400",
+                                       "settings": {"trigger": "a", "level": 40}})
+    s = wait_for(port, lambda s: s["run"] == "stopped", "a run with a condition that holds")
+    stopped = s["stopped_by"] or {}
+    if s["run_taken"] != 1 or stopped.get("condition") != "B.frequency > 2400" or stopped.get("capture") != s["latest"]:
+        fail(f"what stopped the run: {s['run_taken']} {stopped}")
+    statistics = json.loads(request(port, "GET", "/api/statistics")[1])
+    frequency = [f for f in statistics["figures"] if f["name"] == "B.frequency"]
+    if statistics["captures"] != 1 or not frequency or abs(frequency[0]["mean"] - 2500) > 5:
+        fail(f"the statistics of that run: {json.dumps(statistics)[:300]}")
+
+    status, data, _ = request(port, "GET", f"/api/captures/{s['latest']}/linearity?channel=B")
+    b = json.loads(data)["channels"][0]["whole"] if status == 200 else {}
+    if b.get("signal") != "triangle" or b.get("missing_codes") != [] or abs(b["worst_dnl"]["lsb"]) > 0.05:
+        fail(f"the linearity of B: {status} {data[:300]!r}")
+    if request(port, "GET", f"/api/captures/{s['latest']}/linearity?signal=square")[0] != 400:
+        fail("a signal that is neither sine nor triangle was taken")
+
     print("== uploads and the port registers")
     status, data, _ = request(port, "POST", "/api/captures?name=single.dso", open(capture, "rb").read())
     if status != 201 or request(port, "GET", f"/api/captures/{json.loads(data)['id']}.dso")[1] != open(capture, "rb").read():
