@@ -33,7 +33,8 @@ void BM_CaptureCommandSim(benchmark::State& state) {
     capture_header h;
     parse_capture(output, o, h);
     for (auto _ : state) {
-        capture_outputs outputs{{{output, output_format::dso, {}}}, 800, 600};
+        capture_outputs outputs;
+        outputs.files = {{output, output_format::dso, {}}};
         if (run_capture_command(o, h, outputs) != 0) state.SkipWithError("the capture failed");
     }
     std::remove(output.c_str());
