@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "analysis/measurements.h"
 #include "analysis/pulse.h"
@@ -100,6 +101,34 @@ void measure_figures(const dso_record& record, capture_figures& out) {
         f.add(p.longest_low.value * per_sample, p.longest_low.known() && timed);
         f.add(p.high_pulses);
     }
+}
+
+void measure_math_figures(const dso_record& record, math_op op, capture_figures& out) {
+    const int32_t samples = samples_in_mode(record.capture_mode);
+    if (samples <= 0 || out.count + MATH_FIGURES > MAX_FIGURES) return;
+    std::vector<double> values(static_cast<size_t>(samples));
+    const math_operand_scale codes;
+    compute_math(record, op, codes, codes, 0, samples - 1, values.data());
+    math_figures m;
+    measure_math(values.data(), samples, math_full_scale(op, codes, codes), m);
+    const double rate = sample_rate_hz(record.capture_mode, record.sample_rate_index);
+    filler f{out, "M", analogue_figure_names};
+    f.add(m.min);
+    f.add(m.max);
+    f.add(m.max - m.min);
+    f.add(m.mean);
+    f.add(m.rms);
+    periodic(f, m.periodic, rate);
+    f.add(m.periodic.rising_edges + m.periodic.falling_edges);
+    f.add(m.periodic.rising_edges);
+    f.add(m.periodic.falling_edges);
+}
+
+const figure_value* find_figure(const capture_figures& out, const char* channel, const char* figure) {
+    for (int i = 0; i < out.count; ++i)
+        if (std::strcmp(out.figures[i].channel, channel) == 0 && std::strcmp(out.figures[i].figure->name, figure) == 0)
+            return &out.figures[i];
+    return nullptr;
 }
 
 int figure_index(int8_t capture_mode, const char* channel, const char* figure, bool& has_channel) {

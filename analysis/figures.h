@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "analysis/math_channel.h"
 #include "capture/dso_structure.h"
 
 struct figure_name {
@@ -18,7 +19,10 @@ constexpr int LOGIC_FIGURES = 9;
 extern const figure_name analogue_figure_names[ANALOGUE_FIGURES];
 extern const figure_name logic_figure_names[LOGIC_FIGURES];
 
-constexpr int MAX_FIGURES = 2 * ANALOGUE_FIGURES + 16 * LOGIC_FIGURES;
+// The math channel M has the first of an analogue channel's figures, min to falling_edges.
+constexpr int MATH_FIGURES = 11;
+
+constexpr int MAX_FIGURES = 2 * ANALOGUE_FIGURES + 16 * LOGIC_FIGURES + MATH_FIGURES;
 
 struct figure_value {
     char channel[4];  // "A", "B", "D0".."D15"
@@ -35,6 +39,13 @@ struct capture_figures {
 
 // Measures every channel of the record's mode over the whole capture.
 void measure_figures(const dso_record& record, capture_figures& out);
+
+// M's figures for op, appended to out as channel "M" (the record's mode must give op's
+// channels: math_available): levels in codes relative to the zero level, as A's and B's are.
+void measure_math_figures(const dso_record& record, math_op op, capture_figures& out);
+
+// The figure of channel by name in out ("M", "rms"), or nullptr.
+const figure_value* find_figure(const capture_figures& out, const char* channel, const char* figure);
 
 // The index of figure in the list of channel ("A", "D3") of a record of that mode, or -1 when
 // the mode has no such channel or the channel no such figure. has_channel tells which.

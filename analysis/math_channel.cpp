@@ -55,14 +55,18 @@ bool math_uses_a(math_op op) { return op != math_op::minus_b; }
 bool math_uses_b(math_op op) { return op != math_op::minus_a; }
 
 bool math_available(const dso_record& r, math_op op, std::string& message) {
-    if (r.capture_mode == MODE_DUAL) return true;
-    if (r.capture_mode == MODE_MIXED) {
+    return math_available_in(r.capture_mode, op, message);
+}
+
+bool math_available_in(int8_t capture_mode, math_op op, std::string& message) {
+    if (capture_mode == MODE_DUAL) return true;
+    if (capture_mode == MODE_MIXED) {
         if (!math_uses_a(op)) return true;
         message = std::string("Mixed Mode has no analogue channel A (its logic inputs take it): of the math only -B; ") +
                   math_text(op) + " needs A";
         return false;
     }
-    const char* title = capture_mode_title(r.capture_mode);
+    const char* title = capture_mode_title(capture_mode);
     message = std::string("math needs channels A and B (Dual Channel) or B (Mixed Mode); a ") +
               (title != nullptr ? title : "capture of an unknown mode") + " capture has neither";
     return false;

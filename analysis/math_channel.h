@@ -26,6 +26,7 @@ bool math_uses_b(math_op op);
 // Whether the record's mode gives the channels op needs: Dual Channel has A and B, Mixed
 // Mode B alone; the other modes have no math. false with the reason.
 bool math_available(const dso_record& record, math_op op, std::string& message);
+bool math_available_in(int8_t capture_mode, math_op op, std::string& message);
 
 // How a channel's codes become values: (code - zero_code) * per_code.
 struct math_operand_scale {

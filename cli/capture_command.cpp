@@ -97,10 +97,16 @@ CLI::App* add_capture_command(CLI::App& app, capture_options& o) {
                                            "'decode uart:rx=D0:baudrate=115200 rx-data /ERR/', several joined with "
                                            "or; --count bounds the captures it tries (exit status 3 when none met it)")
                                  ->type_name("CONDITION");
+    CLI::Option* math = c->add_option("--math", o.math, "With --count or --stop-when: the math channel M of this "
+                                                       "expression (A+B, A-B, B-A, A*B, -A, -B, (A+B)/2, in codes "
+                                                       "relative to 0x80); its figures join the statistics, and a "
+                                                       "condition may name it: 'M.rms > 20'")
+                            ->type_name("EXPR");
     c->add_flag("--json", o.json, "With --count or --stop-when: the statistics (and what stopped the run) as one JSON "
                                   "object");
     autoset->excludes(count);
     autoset->excludes(stop_when);
+    autoset->excludes(math);
     c->footer("Exit status: 0 written; 1 the capture downloaded no samples (a warning); 2 a bad command line; "
               "5 a file that could not be written (every output is checked before the port is touched); with --autoset, 1 "
               "also when no channel holds a repeating signal to set up on (nothing written); 10 or 20 "
@@ -119,9 +125,16 @@ capture_outputs capture_outputs_from_options(const CLI::App& command, const capt
     const bool run = o.count > 0 || !o.stop_when.empty();
     if (o.outputs.empty() && !run) throw CLI::RequiredError("--output");
     if (o.json && !run) throw CLI::ValidationError("--json", "the statistics come with --count or --stop-when");
+    if (!o.math.empty()) {
+        if (!run) throw CLI::ValidationError("--math", "the math channel's figures come with --count or --stop-when");
+        std::string message;
+        if (!parse_math(o.math, outputs.math, message) || !math_available_in(h.capture_mode, outputs.math, message))
+            throw CLI::ValidationError("--math", message);
+        outputs.with_math = true;
+    }
     if (!o.stop_when.empty()) {
         stop_refusal refusal;
-        if (!parse_stop_condition(o.stop_when, outputs.stop, refusal) ||
+        if (!parse_stop_condition(o.stop_when, outputs.stop, refusal, o.math) ||
             !check_stop_condition(outputs.stop, h.capture_mode, refusal))
             throw CLI::ValidationError("--stop-when", stop_refusal_text(o.stop_when, refusal));
     }
@@ -445,6 +458,7 @@ bool run_of_captures(const capture_options& o, const capture_header& h, const ca
         phase.store(PHASE_SAVING);
         ++run.taken;
         measure_figures(dso_structure, figures);
+        if (outputs.with_math) measure_math_figures(dso_structure, outputs.math, figures);
         run.statistics.add(figures);
         if (stopping) {
             run.stopped_by = stop_condition_met(outputs.stop, dso_structure, &figures, run.detail);

@@ -34,6 +34,7 @@ struct capture_options {
     // stop_when, which alone is kept. The statistics of the run at the end, as text or json.
     int32_t count = 0;
     std::string stop_when;
+    std::string math;       // --math: M's expression for the statistics and the conditions
     bool json = false;
 };
 
@@ -55,6 +56,8 @@ struct capture_outputs {
     std::vector<output_request> files;
     std::vector<std::string> patterns;  // each name as given: with --count, numbered for each capture
     stop_condition stop;                // --stop-when, read and checked
+    bool with_math = false;             // --math: M's figures join each capture's
+    math_op math = math_op::a_minus_b;
     int32_t width = 800;
     int32_t height = 600;
 };

@@ -495,15 +495,19 @@ api_reply api::run(const api_request& request) {
     const json settings = body.value("settings", json::object());
     const json holdoff = body.value("holdoff", json(1.0));
     const json stop_when = body.value("stop_when", json(""));
+    const json math = body.value("math", json(""));
     if (!mode.is_string() || !holdoff.is_number())
         return error_reply(400, "the body is {\"mode\": \"single\"|\"normal\"|\"auto\", \"settings\": {...}, "
                                 "\"holdoff\": seconds}");
     if (!stop_when.is_string() && !stop_when.is_null())
         return field_refusal("stop_when", "Stop when: a condition is a text, such as \"A.frequency > 1010\"");
+    if (!math.is_string() && !math.is_null())
+        return field_refusal("math", "Math: an expression is a text, such as \"A-B\"");
     std::string message, field;
     size_t stop_at = 0;
     if (!device_.run(mode.get<std::string>(), settings, holdoff.get<double>(), message, field,
-                     stop_when.is_string() ? stop_when.get<std::string>() : "", &stop_at)) {
+                     stop_when.is_string() ? stop_when.get<std::string>() : "", &stop_at,
+                     math.is_string() ? math.get<std::string>() : "")) {
         if (stop_at > 0) return json_reply(400, json_text({{"error", message}, {"field", field}, {"at", stop_at}}));
         return field.empty() ? error_reply(400, message) : field_refusal(field, message);
     }

@@ -234,6 +234,7 @@ struct instrument::observer final : run_observer {
     int reports_seen;
     bool counted = false;  // Normal and Auto: each capture goes into the statistics
     std::shared_ptr<const stop_condition> stop;
+    std::optional<math_op> math;
     std::unique_ptr<capture_figures> figures = std::make_unique<capture_figures>();
     explicit observer(instrument& o) : owner(o), reports_seen(o.reports_) {}
 
@@ -267,6 +268,7 @@ struct instrument::observer final : run_observer {
         std::string detail;
         if (counted || stop) {
             measure_figures(*entry->record, *figures);
+            if (math) measure_math_figures(*entry->record, *math, *figures);
             if (counted) {
                 std::lock_guard<std::mutex> lock(owner.statistics_mutex_);
                 owner.statistics_->add(*figures);
@@ -338,6 +340,7 @@ void instrument::runner() {
         const run_settings settings = pending_settings_;
         const double holdoff = pending_holdoff_;
         std::shared_ptr<const stop_condition> stop = std::move(pending_stop_);
+        const std::optional<math_op> math = pending_math_;
         running_ = true;
         lock.unlock();
         {
@@ -345,6 +348,7 @@ void instrument::runner() {
             observer watcher(*this);
             watcher.counted = mode != run_mode::single;
             watcher.stop = std::move(stop);
+            watcher.math = math;
             run_captures(mode, settings, holdoff, watcher);
         }
         lock.lock();
@@ -357,7 +361,7 @@ void instrument::runner() {
 }
 
 bool instrument::run(const std::string& mode, const json& settings, double holdoff, std::string& message,
-                     std::string& field, const std::string& stop_when, size_t* stop_at) {
+                     std::string& field, const std::string& stop_when, size_t* stop_at, const std::string& math) {
     field.clear();
     run_mode m;
     if (mode == "single") m = run_mode::single;
@@ -374,6 +378,16 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     run_settings header{};
     json normal;
     if (!parse_draft(settings, header, normal, message, field)) return false;
+    std::optional<math_op> math_channel;
+    if (!math.empty()) {
+        math_op op;
+        if (!parse_math(math, op, message) || !math_available_in(header.capture_mode, op, message)) {
+            message = "Math: " + message;
+            field = "math";
+            return false;
+        }
+        math_channel = op;
+    }
     std::shared_ptr<stop_condition> stop;
     if (!stop_when.empty()) {
         field = "stop_when";
@@ -383,7 +397,7 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
         }
         stop = std::make_shared<stop_condition>();
         stop_refusal refusal;
-        if (!parse_stop_condition(stop_when, *stop, refusal) || !check_stop_condition(*stop, header.capture_mode, refusal)) {
+        if (!parse_stop_condition(stop_when, *stop, refusal, math) || !check_stop_condition(*stop, header.capture_mode, refusal)) {
             message = "Stop when: " + refusal.message + " (at character " + std::to_string(refusal.at + 1) + ")";
             if (stop_at != nullptr) *stop_at = refusal.at + 1;
             return false;
@@ -393,9 +407,11 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     {
         // New settings begin new statistics.
         std::lock_guard<std::mutex> lock(statistics_mutex_);
-        if (m != run_mode::single && statistics_settings_ != normal) {
+        json counted_settings = normal;
+        if (math_channel) counted_settings["math"] = math_text(*math_channel);
+        if (m != run_mode::single && statistics_settings_ != counted_settings) {
             statistics_->reset();
-            statistics_settings_ = normal;
+            statistics_settings_ = counted_settings;
         }
     }
     std::lock_guard<std::mutex> lock(run_mutex_);
@@ -409,6 +425,7 @@ bool instrument::run(const std::string& mode, const json& settings, double holdo
     pending_settings_ = header;
     pending_holdoff_ = holdoff;
     pending_stop_ = stop;
+    pending_math_ = math_channel;
     {
         std::lock_guard<std::mutex> state(state_mutex_);
         stop_when_ = stop_when;

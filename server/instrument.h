@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -63,7 +64,8 @@ public:
     // (empty: none); one that cannot be read is refused with field "stop_when" and stop_at, the
     // character of the mistake counted from 1.
     bool run(const std::string& mode, const nlohmann::json& settings, double holdoff, std::string& message,
-             std::string& field, const std::string& stop_when = "", size_t* stop_at = nullptr);
+             std::string& field, const std::string& stop_when = "", size_t* stop_at = nullptr,
+             const std::string& math = std::string());
 
     // The statistics of every figure over the captures of Normal and Auto runs since the
     // settings last changed (or the last reset), as GET /api/statistics gives them.
@@ -168,6 +170,7 @@ private:
     std::unique_ptr<run_statistics> statistics_ = std::make_unique<run_statistics>();
     nlohmann::json statistics_settings_;
     std::shared_ptr<const stop_condition> pending_stop_;
+    std::optional<math_op> pending_math_;  // the run's math channel, whose figures join each capture's
     std::string stop_when_;     // of the run in progress or the last one (state_mutex_)
     nlohmann::json stopped_by_;  // null, or what stopped it (state_mutex_)
 

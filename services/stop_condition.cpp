@@ -9,7 +9,10 @@
 #include "services/protocol_decode_srd.h"
 #include "services/text_values.h"
 
-std::string math_channel_refusal() { return "the math channel is not available here yet"; }
+std::string math_channel_refusal() {
+    return "M is the math channel of the run: give its expression with the condition (capture --math A-B, "
+           "or \"math\": \"A-B\" beside \"stop_when\")";
+}
 
 namespace {
 
@@ -35,6 +38,8 @@ struct reader {
     const std::string& text;
     size_t at = 0;
     stop_refusal& refusal;
+    const std::string& math;
+    stop_condition& out;
 
     void skip() {
         while (at < text.size() && is_space(text[at])) ++at;
@@ -103,9 +108,15 @@ struct reader {
         if (term.channel.empty())
             return refuse(term.channel_at, "a condition is CHANNEL.FIGURE OP LIMIT (A.frequency > 1010) or decode "
                                            "STACK CLASS /PATTERN/");
-        if (term.channel == "M") return refuse(term.channel_at, math_channel_refusal());
+        const bool is_math = term.channel == "M";
+        if (is_math) {
+            std::string message;
+            if (math.empty()) return refuse(term.channel_at, math_channel_refusal());
+            if (!parse_math(math, out.op, message)) return refuse(term.channel_at, "M: " + message);
+            out.uses_math = true;
+        }
         bool logic = false;
-        if (term.channel != "A" && term.channel != "B") {
+        if (!is_math && term.channel != "A" && term.channel != "B") {
             const std::string digits = term.channel.substr(1);
             const bool number = term.channel[0] == 'D' && !digits.empty() && digits.size() <= 2 &&
                                 digits.find_first_not_of("0123456789") == std::string::npos &&
@@ -122,12 +133,13 @@ struct reader {
         while (at < text.size() && (std::isalnum(static_cast<unsigned char>(text[at])) || text[at] == '_')) ++at;
         term.figure = lower_case(text.substr(figure_at, at - figure_at));
         const figure_name* names = logic ? logic_figure_names : analogue_figure_names;
-        const int count = logic ? LOGIC_FIGURES : ANALOGUE_FIGURES;
+        const int count = logic ? LOGIC_FIGURES : is_math ? MATH_FIGURES : ANALOGUE_FIGURES;
         bool found = false;
         for (int i = 0; i < count; ++i) found = found || term.figure == names[i].name;
         if (!found)
             return refuse(figure_at, (term.figure.empty() ? std::string("a figure") : "'" + printable_name(term.figure, 32) + "'") +
-                                         " is not a figure of " + (logic ? "a logic input" : "an analogue channel") +
+                                         " is not a figure of " +
+                                         (logic ? "a logic input" : is_math ? "the math channel" : "an analogue channel") +
                                          "; use " + figure_list(names, count));
         skip();
         const size_t compare_at = at;
@@ -195,10 +207,11 @@ bool decode_term_met(const stop_term& term, const dso_record& record, std::strin
 
 }  // namespace
 
-bool parse_stop_condition(const std::string& text, stop_condition& out, stop_refusal& refusal) {
+bool parse_stop_condition(const std::string& text, stop_condition& out, stop_refusal& refusal,
+                          const std::string& math) {
     out = stop_condition{};
     out.text = text;
-    reader r{text, 0, refusal};
+    reader r{text, 0, refusal, math, out};
     if (text.size() > MAX_STOP_CONDITION)
         return r.refuse(MAX_STOP_CONDITION, "a condition is at most " + std::to_string(MAX_STOP_CONDITION) + " characters");
     for (size_t i = 0; i < text.size(); ++i)
@@ -230,7 +243,13 @@ bool check_stop_condition(const stop_condition& condition, int8_t mode, stop_ref
     for (const stop_term& term : condition.terms) {
         if (!term.decode) {
             bool has_channel = false;
-            if (figure_index(mode, term.channel.c_str(), term.figure.c_str(), has_channel) < 0) {
+            std::string message;
+            if (term.channel == "M" && !math_available_in(mode, condition.op, message)) {
+                refusal.at = term.channel_at;
+                refusal.message = "M: " + message;
+                return false;
+            }
+            if (term.channel != "M" && figure_index(mode, term.channel.c_str(), term.figure.c_str(), has_channel) < 0) {
                 refusal.at = term.channel_at;
                 refusal.message = "a " + std::string(title != nullptr ? title : "capture") + " capture has no channel " +
                                   term.channel;
@@ -259,15 +278,25 @@ int stop_condition_met(const stop_condition& condition, const dso_record& record
             if (decode_term_met(term, record, detail)) return static_cast<int>(t);
             continue;
         }
-        if (figures == nullptr) {
+        if (figures == nullptr || (condition.uses_math && find_figure(*figures, "M", "min") == nullptr)) {
             measured = std::make_unique<capture_figures>();
-            measure_figures(record, *measured);
+            if (figures != nullptr) *measured = *figures;
+            else measure_figures(record, *measured);
+            std::string message;
+            if (condition.uses_math && math_available(record, condition.op, message))
+                measure_math_figures(record, condition.op, *measured);
             figures = measured.get();
         }
-        bool has_channel = false;
-        const int index = figure_index(record.capture_mode, term.channel.c_str(), term.figure.c_str(), has_channel);
-        if (index < 0 || index >= figures->count) continue;
-        const figure_value& f = figures->figures[index];
+        const figure_value* found = nullptr;
+        if (term.channel == "M") {
+            found = find_figure(*figures, "M", term.figure.c_str());
+        } else {
+            bool has_channel = false;
+            const int index = figure_index(record.capture_mode, term.channel.c_str(), term.figure.c_str(), has_channel);
+            if (index >= 0 && index < figures->count) found = &figures->figures[index];
+        }
+        if (found == nullptr) continue;
+        const figure_value& f = *found;
         if (!f.known || !holds(term.compare, f.value, term.limit)) continue;
         char text[128];
         std::snprintf(text, sizeof text, "%s.%s = %.6g%s%s", f.channel, f.figure->name, f.value,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/figures.h"
+#include "analysis/math_channel.h"
 #include "capture/dso_structure.h"
 
 // Conditions are at most this long, and a pattern at most this long.
@@ -37,6 +38,8 @@ struct stop_term {
 struct stop_condition {
     std::string text;
     std::vector<stop_term> terms;
+    bool uses_math = false;  // a term names M, the math channel of op
+    math_op op = math_op::a_minus_b;
     bool empty() const { return terms.empty(); }
 };
 
@@ -45,11 +48,14 @@ struct stop_refusal {
     std::string message;
 };
 
-// The refusal of a condition on the math channel M, in one place for every front end.
+// The refusal of a condition on the math channel M given no expression for it, in one place for
+// every front end.
 std::string math_channel_refusal();
 
-// Reads a condition: false with the refusal.
-bool parse_stop_condition(const std::string& text, stop_condition& out, stop_refusal& refusal);
+// Reads a condition: false with the refusal. math: the expression of M ("A-B"), read already by
+// the front end, or empty where the run has no math channel.
+bool parse_stop_condition(const std::string& text, stop_condition& out, stop_refusal& refusal,
+                          const std::string& math = std::string());
 
 // Checks a condition against the run's mode: its channels are the mode's, and its decoders'
 // stacks are sound for it (a short decoding of a blank capture of that mode). false with the

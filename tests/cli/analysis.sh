@@ -73,6 +73,20 @@ assert "Mixed Mode capture has no channel A (at column 14)" in lines[0], lines[0
 assert lines[1] == "  B.rms > 2 or A.frequency > 1010" and lines[2] == "  " + " " * 13 + "^", lines[1:3]
 EOF
 expect 2 "$cli" capture --stop-when 'M.rms > 20' -o "$work/x.dso" &&
-  { grep -q "math channel is not available here yet" "$work/err" || fail "the math channel"; }
+  { grep -q "M is the math channel of the run: give its expression" "$work/err" || fail "M without --math"; }
+expect 2 "$cli" capture --mode logic16 --count 2 --math A-B -o "$work/x-%d.dso" &&
+  { grep -q "16 Bit Logic Analyser capture has neither" "$work/err" || fail "--math in 16 Bit Logic: $(cat "$work/err")"; }
+[ ! -e "$work/x.dso" ] && [ ! -e "$work/x-1.dso" ] || fail "a refused run wrote a file"
+
+echo "== the math channel in a condition and in the statistics"
+# A - B of the simulated sine and triangle: an RMS of about 79 codes, above 20, below 200.
+expect 3 "$cli" capture --count 2 --math A-B --stop-when 'M.rms > 200' --json -q &&
+  python3 - "$work/out" <<'EOF' || fail "M's statistics: $(head -c 300 "$work/out")"
+import json, sys
+s = {f["name"]: f for f in json.load(open(sys.argv[1]))["statistics"]["figures"]}
+assert s["M.rms"]["count"] == 2 and 60 < s["M.rms"]["mean"] < 100, s["M.rms"]
+EOF
+expect 0 "$cli" capture --count 2 --math 'A-B' --stop-when 'M.rms > 20' -o "$work/m.dso" &&
+  { grep -q "stopped at capture 1 by M.rms > 20: M.rms = " "$work/err" || fail "M's condition: $(cat "$work/err")"; }
 [ ! -e "$work/x.dso" ] || fail "a refused run wrote a file"
 finish

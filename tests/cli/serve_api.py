@@ -275,6 +275,15 @@ try:
             fail(f"{condition!r} in Dual Channel: {status} {data[:300]!r}")
     if state(port)["taken"] != taken or state(port)["run"] != "stopped":
         fail("a refused condition started a run")
+    status, data, _ = request(port, "POST", "/api/run", {"mode": "normal", "stop_when": "M.rms > 20", "math": "A-Z"})
+    if status != 400 or json.loads(data).get("field") != "math":
+        fail(f"a math channel that is none: {status} {data[:300]!r}")
+    request(port, "POST", "/api/statistics/reset")
+    request(port, "POST", "/api/run", {"mode": "normal", "stop_when": "M.rms > 20", "math": "A-B",
+                                       "settings": {"trigger": "a", "level": 40}})
+    s = wait_for(port, lambda s: s["run"] == "stopped", "a run stopped by the math channel")
+    if (s["stopped_by"] or {}).get("condition") != "M.rms > 20" or s["run_taken"] != 1:
+        fail(f"a condition on M = A-B: {s['run_taken']} {s['stopped_by']}")
     request(port, "POST", "/api/statistics/reset")
     request(port, "POST", "/api/run", {"mode": "normal", "stop_when": "A.peak_to_peak < 100 or B.frequency > 2400",
                                        "settings": {"trigger": "a", "level": 40}})
