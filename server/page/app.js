@@ -5,6 +5,7 @@
 import { get, post, live } from './api.js';
 import { Capture, seconds, withPrefix } from './capture.js';
 import { View } from './view.js';
+import { ScopePage } from './scope_page.js';
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, properties = {}, children = []) => {
@@ -28,6 +29,7 @@ const view = new View($('view'), {
   onCursors: (v) => cursorsMoved(v),
 });
 window.korvaneView = view;  // for scripts driving the page
+const scope = new ScopePage({ onChoose: (chosen) => viewChosen(chosen) });
 
 // ---- The live state ----
 
@@ -78,6 +80,7 @@ function showState(s) {
   appliedSettings = settings;
 
   showHistory(s.captures);
+  scope.setState(s);
   for (const id of ['io-read', 'io-set-data', 'io-set-control', 'io-set-reg', 'io-set-icr', 'io-reset-read'])
     $(id).disabled = !s.io_available;
   $('io-form').classList.toggle('disabled', !s.io_available);
@@ -318,6 +321,7 @@ async function showCapture(id, following) {
   const after = entry(id);
   const keepRange = following && before && after && before.mode === after.mode;
   shownId = id;
+  if (scope.chosen) return showInScope(id);
   const placed = new Promise((resolve) => { pictureWaiter = { id, resolve }; setTimeout(resolve, 1000); });
   view.show(id, keepRange);
   historyShown = '';
@@ -380,6 +384,39 @@ async function upload(file) {
     showCapture(answer.id, false);
   } catch (error) {
     $('files-error').textContent = `${file.name}: ${error.message}`;
+  }
+}
+
+// ---- The scope view (scope_page.js), the default: drawn in the page from the bytes ----
+
+async function showInScope(id) {
+  historyShown = '';
+  if (state) showHistory(state.captures);
+  downloads();
+  await scope.show(id);
+  if (id !== shownId) return;
+  measurements();
+  if (decodedStack) decode(decodedStack);
+}
+
+// The Window view chosen: the window's picture of the capture shown, and its bytes for the
+// readouts; the scope view chosen: the capture drawn there.
+async function viewChosen(scopeChosen) {
+  if (shownId === null) {
+    if (!scopeChosen && view.id === null) view.show('startup');
+    return;
+  }
+  if (scopeChosen) {
+    showInScope(shownId);
+    return;
+  }
+  const id = shownId;
+  view.show(id);
+  try {
+    const capture = await Capture.load(id, get);
+    if (id === shownId) view.setCapture(capture);
+  } catch (error) {
+    if (id === shownId) $('view-error').textContent = error.message;
   }
 }
 
