@@ -34,26 +34,19 @@ export class ChannelPanel {
     this.onChange(this.channels);
   }
 
-  // Settings the server never gave: those this browser kept.
-  async load() {
+  // The first state: a server that gives no channel settings keeps none, and the browser
+  // keeps those of its pages.
+  start(channels) {
+    if (channels) return;
+    this.serverKeeps = false;
     try {
-      const response = await fetch('/api/channels', { cache: 'no-store' });
-      if (response.ok) {
-        this.fromServer(await response.json());
-        return;
+      const kept = JSON.parse(localStorage.getItem(STORED) || 'null');
+      if (kept && !check(complete(kept))) {
+        this.channels = complete(kept);
+        this.fill();
+        this.onChange(this.channels);
       }
-      if (response.status === 404) this.serverKeeps = false;
-    } catch (_) { /* the state brings them when the server answers */ }
-    if (!this.serverKeeps) {
-      try {
-        const kept = JSON.parse(localStorage.getItem(STORED) || 'null');
-        if (kept && !check(complete(kept))) {
-          this.channels = complete(kept);
-          this.fill();
-          this.onChange(this.channels);
-        }
-      } catch (_) { /* nothing kept */ }
-    }
+    } catch (_) { /* nothing kept */ }
   }
 
   build() {

@@ -2,7 +2,7 @@
 // the time from the trigger under each division, the time base in s/div above. Labels that
 // would run into their neighbour or out of the plot are moved in or left out.
 
-import { si, stepLabeller } from './units.js';
+import { si, stepLabeller, step125 } from './units.js';
 
 export const DIVISIONS_ACROSS = 10;
 export const DIVISIONS_DOWN = 8;
@@ -65,31 +65,43 @@ export class Ruler {
     g.restore();
   }
 
-  // The time at each division line, from the trigger.
+  // Times from the trigger at a 1-2-5 step wide enough for the labels, each with a tick on
+  // the plot's lower edge. The labels share the step's prefix and decimals; one that would
+  // leave the plot is moved in, one that would touch its neighbour is left out.
   drawLabels(g, v) {
     const p = v.plot;
     const s = v.ratio;
     const w = p.right - p.left;
-    const perDiv = this.perDivision(v);
-    const label = stepLabeller(perDiv, v.rate ? 's' : '');
+    const unit = v.rate || 1;
     g.font = `${11 * s}px "Liberation Sans", sans-serif`;
-    g.fillStyle = '#3a4350';
+    const widest = 72 * s;
+    const spanTime = v.viewport.width / unit;
+    const step = step125((spanTime * widest) / w);
+    const label = stepLabeller(step, v.rate ? 's' : '');
+    const t0 = (v.viewport.start - v.trigger) / unit;
+    const first = Math.ceil(t0 / step - 1e-9);
+    const last = Math.floor((t0 + spanTime) / step + 1e-9);
+    g.fillStyle = '#9aa4b1';
+    g.strokeStyle = '#9aa4b1';
     g.textBaseline = 'top';
     g.textAlign = 'left';
-    let right = -Infinity;
-    const y = p.bottom + 3 * s;
     const placed = [];
-    for (let i = 0; i <= DIVISIONS_ACROSS; ++i) {
-      const k = v.viewport.sampleAt(i / DIVISIONS_ACROSS);
-      const text = label((k - v.trigger) / (v.rate || 1));
+    let right = -Infinity;
+    const ticks = new Path2D();
+    for (let i = first; i <= last && i - first < 200; ++i) {
+      const t = i * step;
+      const x = v.xOf(t * unit + v.trigger);
+      ticks.moveTo(Math.round(x) + 0.5, p.bottom);
+      ticks.lineTo(Math.round(x) + 0.5, p.bottom - 5 * s);
+      const text = label(t);
       const width = g.measureText(text).width;
-      let x = p.left + (i * w) / DIVISIONS_ACROSS - width / 2;
-      x = Math.max(p.left, Math.min(p.right - width, x));
-      if (x < right + 8 * s) continue;
-      placed.push([text, x]);
-      right = x + width;
+      const left = Math.max(p.left, Math.min(p.right - width, x - width / 2));
+      if (left < right + 8 * s) continue;
+      placed.push([text, left]);
+      right = left + width;
     }
-    for (const [text, x] of placed) g.fillText(text, x, y);
+    g.stroke(ticks);
+    for (const [text, x] of placed) g.fillText(text, x, p.bottom + 3 * s);
     this.placed = placed.map(([text, x]) => ({ text, x: x / s }));
   }
 }

@@ -38,7 +38,11 @@ export class ScopePage {
     this.view = new ScopeView(this.plot, {
       triggerSettings: () => this.triggerSettings(),
       triggerTakes: (s) => this.takes(s),
-      setTrigger: (change) => this.setTrigger(change),
+      setTrigger: async (change) => {
+        const refusal = await this.setTrigger(change);
+        this.plot.dataset.triggerRefusal = refusal || '';
+        return refusal;
+      },
       onFrame: (v) => this.framed(v),
       onCursors: () => this.showReadout(),
       onSpan: () => this.showReadout(),
@@ -49,7 +53,6 @@ export class ScopePage {
       this.measurementUnits();
       this.showReadout();
     });
-    this.panel.load();
     this.choose(this.chosen, false);
     new MutationObserver(() => this.measurementUnits()).observe($('measurements'), { childList: true });
     $('settings').addEventListener('input', () => this.view.invalidate());
@@ -146,6 +149,7 @@ export class ScopePage {
   }
 
   setState(s) {
+    if (!this.state) this.panel.start(s.channels);
     this.state = s;
     this.panel.fromServer(s.channels);
     const ids = s.captures.map((c) => c.id).join(',');

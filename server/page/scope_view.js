@@ -13,7 +13,7 @@ import { TriggerMarkers } from './trigger_markers.js';
 import { Persistence, Averager } from './persistence.js';
 import { complete } from './channels.js';
 
-const MARGIN = { left: 58, right: 16, top: 32, bottom: 18 };   // CSS pixels
+const MARGIN = { left: 58, narrow: 30, right: 16, top: 32, bottom: 18 };   // CSS pixels
 
 export class ScopeView {
   // host: {triggerSettings(), triggerTakes(settings), setTrigger(change) -> refusal, onFrame(view), onCursors(view)}
@@ -116,13 +116,13 @@ export class ScopeView {
 
   layoutPlot() {
     const s = this.ratio;
+    const inputs = this.layout ? this.layout.inputs : 0;
     const plot = {
-      left: Math.round(MARGIN.left * s), top: Math.round(MARGIN.top * s),
+      left: Math.round((inputs ? MARGIN.left : MARGIN.narrow) * s), top: Math.round(MARGIN.top * s),
       right: this.canvas.width - Math.round(MARGIN.right * s), bottom: this.canvas.height - Math.round(MARGIN.bottom * s),
     };
     this.plot = plot;
     const analogue = this.analogueNames().some((n) => this.channel(n)?.on);
-    const inputs = this.layout ? this.layout.inputs : 0;
     const height = plot.bottom - plot.top;
     let split = plot.bottom;
     if (inputs && analogue) split = plot.top + Math.round(height * 0.58);
@@ -186,7 +186,8 @@ export class ScopeView {
       this.lanes.draw(g, this);
       this.lanes.drawLabels(g, this, this.layout.inputs);
     }
-    for (const name of names) this.traces[name].drawLabel(g, this);
+    const labels = [];
+    for (const name of names) this.traces[name].drawLabel(g, this, labels);
     this.drawScales(g, s);
     this.markers.draw(g, this);
     this.cursors.draw(g, this);

@@ -88,13 +88,16 @@ export class AnalogueTrace {
   }
 
   // The channel's name and scale at the left of the plot, at its zero.
-  drawLabel(g, v) {
+  // labels: the heights of the labels drawn before, kept apart from this one.
+  drawLabel(g, v, labels = []) {
     const channel = v.channel(this.name);
     const a = v.analogueArea;
     if (!channel || !channel.on || !a) return;
-    const y = Math.min(a.bottom - 6 * v.ratio, Math.max(a.top + 6 * v.ratio, AnalogueTrace.y(v, channel, channel.zero_code)));
-    const x = v.plot.left;
     const s = v.ratio;
+    let y = Math.min(a.bottom - 6 * s, Math.max(a.top + 6 * s, AnalogueTrace.y(v, channel, channel.zero_code)));
+    for (let n = 0; n < 8 && labels.some((other) => Math.abs(other - y) < 13 * s); ++n) y += y + 13 * s < a.bottom ? 13 * s : -13 * s;
+    labels.push(y);
+    const x = v.plot.left;
     g.fillStyle = channel.colour;
     g.beginPath();
     g.moveTo(x - 1 * s, y);
@@ -104,7 +107,7 @@ export class AnalogueTrace {
     g.font = `bold ${11 * s}px "Liberation Sans", sans-serif`;
     g.textAlign = 'right';
     g.textBaseline = 'middle';
-    g.fillText(channel.label.slice(0, 6), x - 11 * s, y);
+    g.fillText(channel.label.slice(0, 2), x - 11 * s, y);
   }
 
   scaleText(v) {
