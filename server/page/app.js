@@ -29,7 +29,10 @@ const view = new View($('view'), {
   onCursors: (v) => cursorsMoved(v),
 });
 window.korvaneView = view;  // for scripts driving the page
-const scope = new ScopePage({ onChoose: (chosen) => viewChosen(chosen) });
+const scope = new ScopePage({
+  onChoose: (chosen) => viewChosen(chosen),
+  onSpan: () => { if ($('measure-view').checked) measurementsSoon(); },
+});
 
 // ---- The live state ----
 
@@ -491,7 +494,8 @@ async function measurements() {
   const number = ++measureSequence;
   const id = shownId;
   let query = '';
-  if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
+  if ($('measure-view').checked && scope.chosen) query = scope.rangeQuery();
+  else if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
   try {
     const m = await get(`/api/captures/${id}/measurements${query}`);
     if (number !== measureSequence) return;

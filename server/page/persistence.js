@@ -4,29 +4,37 @@
 // captures drawn as the trace.
 
 import { AnalogueSamples } from './sampler.js';
-import { columnSamples } from './traces.js';
 
 export const MOST_PERSISTED = 1000;
 export const MOST_AVERAGED = 32;
 
-// Persistence keeps, for each capture, the top and bottom pixel of each column of each
-// analogue trace in the view as it was drawn; a change of the view (span, size, scales) starts
-// it again, as a scope's persistence clears when its time base changes.
+// Persistence draws each capture's traces, as the view shows them, into layers kept over the
+// analogue area; a change of the view (span, size, scales) starts it again, as a scope's
+// persistence clears when its time base changes. The last N captures are kept in up to five
+// layers of N/5 captures each: the newest layer at full strength, the older ones fainter, the
+// oldest dropped whole when a new one begins; so the last N to N + N/5 captures show, fading
+// in five steps. Every capture since the last clear, when N is infinite. Drawing a frame costs
+// two layers, whatever N is.
+const LAYERS = 5;
+const EACH = 0.3;        // the strength of one capture in a layer; captures over one another add up
+
 export class Persistence {
   constructor() {
     this.count = 0;          // captures to keep; 0 off, Infinity until cleared
-    this.entries = [];       // [{channel index: {top: Int16Array, bottom: Int16Array}}]
     this.key = '';
-    this.hits = null;        // Infinity: Float32Array per channel of the columns' pixels hit
-    this.image = null;       // the layer drawn, a canvas; null when it must be made again
-    this.added = new Set();  // the captures already in it
+    this.layers = [];        // canvases, the newest last
+    this.inNewest = 0;       // captures in the newest layer
+    this.older = null;       // the layers before the newest, faded and drawn together; null: to be made
+    this.added = new Set();  // the captures in it
+    this.captures = 0;       // captures shown, for the figures
   }
 
   clear() {
-    this.entries = [];
-    this.hits = null;
-    this.image = null;
+    this.layers = [];
+    this.inNewest = 0;
+    this.older = null;
     this.added = new Set();
+    this.captures = 0;
   }
 
   setCount(count) {
@@ -34,109 +42,59 @@ export class Persistence {
     this.clear();
   }
 
-  // The columns of each trace of a capture in view v.
-  add(v, id) {
-    if (!this.count || !v.sampler || this.added.has(id)) return;
+  perLayer() {
+    return this.count === Infinity ? Infinity : Math.ceil(this.count / Math.min(LAYERS, this.count));
+  }
+
+  newLayer(width, height) {
+    const kept = this.count === Infinity ? 1 : Math.min(LAYERS, this.count);
+    const layer = this.layers.length >= kept ? this.layers.shift() : document.createElement('canvas');
+    layer.width = width;    // also clears it
+    layer.height = height;
+    this.layers.push(layer);
+    this.inNewest = 0;
+    this.older = null;
+  }
+
+  // Adds a capture's traces in view v (drawTraces(g, alpha) draws them in plot coordinates).
+  add(v, id, drawTraces) {
+    if (!this.count || !v.sampler || this.added.has(id) || !v.analogueArea) return;
     const key = v.layerKey();
     if (key !== this.key) {
       this.clear();
       this.key = key;
     }
     this.added.add(id);
+    if (this.added.size > 4 * this.count + 10) this.added = new Set([id]);
     const p = v.plot, a = v.analogueArea;
-    if (!a) return;
-    const columns = p.right - p.left;
-    const entry = [];
-    const out = [0, 0];
-    v.analogueNames().forEach((name, i) => {
-      const c = v.channel(name), samples = v.sampler.analogue[name];
-      if (!c.on || !samples) return;
-      const top = new Int16Array(columns), bottom = new Int16Array(columns);
-      const y0 = v.yOfCode(name, 0), slope = v.yOfCode(name, 1) - y0;
-      for (let x = 0; x < columns; ++x) {
-        const [first, last] = columnSamples(v.viewport, columns, x, samples.length);
-        samples.extent(first, last + 1, out);
-        const ya = Math.round(y0 + slope * out[0]) - a.top, yb = Math.round(y0 + slope * out[1]) - a.top;
-        top[x] = Math.min(ya, yb);
-        bottom[x] = Math.max(ya, yb);
-      }
-      entry[i] = { top, bottom, colour: c.colour };
-    });
-    const height = Math.round(a.bottom - a.top);
-    if (this.count === Infinity) {
-      if (!this.hits) this.hits = [];
-      entry.forEach((e, i) => {
-        if (!e) return;
-        const hits = this.hits[i] || (this.hits[i] = { counts: new Float32Array(columns * (height + 1)), colour: e.colour });
-        this.spread(hits.counts, e, 1, height);
-      });
-    } else {
-      this.entries.push(entry);
-      while (this.entries.length > this.count) this.entries.shift();
-    }
-    this.image = null;
+    const width = p.right - p.left, height = Math.round(a.bottom - a.top);
+    if (!this.layers.length || this.inNewest >= this.perLayer()) this.newLayer(width, height);
+    const g = this.layers[this.layers.length - 1].getContext('2d');
+    g.setTransform(1, 0, 0, 1, -p.left, -Math.round(a.top));
+    drawTraces(g, this.count === Infinity ? 0.12 : EACH);
+    ++this.inNewest;
+    this.captures = Math.min(this.count, this.captures + 1);
   }
 
-  // Adds weight w to each column's span of pixels, as differences down the column.
-  spread(counts, e, w, height) {
-    const columns = e.top.length;
-    for (let x = 0; x < columns; ++x) {
-      const t = Math.max(0, Math.min(height, e.top[x])), b = Math.max(-1, Math.min(height - 1, e.bottom[x]));
-      if (b < t) continue;
-      counts[x * (height + 1) + t] += w;
-      counts[x * (height + 1) + b + 1] -= w;
-    }
-  }
-
-  // The layer over the analogue area: each channel's colour, as bright as the captures that
-  // passed through the pixel, the newest counting most.
   draw(g, v) {
-    if (!this.count || (!this.entries.length && !this.hits) || this.key !== v.layerKey()) return;
-    const p = v.plot, a = v.analogueArea;
-    const columns = p.right - p.left, height = Math.round(a.bottom - a.top);
-    if (!this.image) {
-      const layers = [];
-      if (this.hits) {
-        for (const h of this.hits) if (h) layers.push({ counts: h.counts.slice(), colour: h.colour, scale: 0.5 });
-      } else {
-        const n = this.entries.length;
-        for (let age = 0; age < n; ++age) {
-          const entry = this.entries[n - 1 - age];
-          const w = (this.count - age) / this.count;   // the newest 1, fading to 1/N
-          entry.forEach((e, i) => {
-            if (!e) return;
-            const layer = layers[i] || (layers[i] = { counts: new Float32Array(columns * (height + 1)), colour: e.colour, scale: 0.6 });
-            this.spread(layer.counts, e, w, height);
-          });
-        }
+    if (!this.count || !this.layers.length || this.key !== v.layerKey()) return;
+    const p = v.plot, top = Math.round(v.analogueArea.top);
+    const newest = this.layers[this.layers.length - 1];
+    if (this.layers.length > 1) {
+      if (!this.older) {
+        this.older = document.createElement('canvas');
+        this.older.width = newest.width;
+        this.older.height = newest.height;
+        const o = this.older.getContext('2d');
+        const n = this.layers.length;
+        this.layers.slice(0, -1).forEach((layer, i) => {
+          o.globalAlpha = (i + 1) / n;   // the oldest faintest
+          o.drawImage(layer, 0, 0);
+        });
       }
-      const image = new ImageData(columns, height);
-      const data = image.data;
-      for (const layer of layers) {
-        if (!layer) continue;
-        const rgb = [1, 3, 5].map((i) => parseInt(layer.colour.slice(i, i + 2), 16));
-        const counts = layer.counts;
-        for (let x = 0; x < columns; ++x) {
-          let sum = 0;
-          const base = x * (height + 1);
-          for (let y = 0; y < height; ++y) {
-            sum += counts[base + y];
-            if (sum <= 1e-6) continue;
-            const level = Math.min(1, 0.15 + sum * layer.scale);
-            const at = (y * columns + x) * 4;
-            data[at] = Math.max(data[at], rgb[0] * level);
-            data[at + 1] = Math.max(data[at + 1], rgb[1] * level);
-            data[at + 2] = Math.max(data[at + 2], rgb[2] * level);
-            data[at + 3] = 255;
-          }
-        }
-      }
-      this.image = document.createElement('canvas');
-      this.image.width = columns;
-      this.image.height = height;
-      this.image.getContext('2d').putImageData(image, 0, 0);
+      g.drawImage(this.older, p.left, top);
     }
-    g.drawImage(this.image, p.left, a.top);
+    g.drawImage(newest, p.left, top);
   }
 }
 

@@ -52,7 +52,7 @@ export class AnalogueSamples {
   }
 }
 
-// The logic inputs as words (Uint16Array), bit n the input Dn.
+// The logic inputs as words (Uint16Array, or Uint8Array for 8 inputs), bit n the input Dn.
 export class LogicSamples {
   constructor(words, inputs) {
     this.words = words;
@@ -101,26 +101,32 @@ export class Sampler {
     this.layout = layout;
     this.length = layout.samples;
     this.analogue = {};
+    const bytes = capture.bytes;
+    const fits = (c, size) => c.offset + layout.samples * size <= bytes.length;
     for (const name of layout.analogue) {
       const c = layout.byName[name];
-      const codes = new Uint8Array(layout.samples);
-      const bytes = capture.bytes;
-      const last = Math.min(layout.samples, Math.floor((bytes.length - 1 - c.offset) / c.stride) + 1);
-      for (let k = 0, at = c.offset; k < last; ++k, at += c.stride) codes[k] = bytes[at];
+      let codes;
+      if (c.stride === 1 && fits(c, 1)) {
+        codes = bytes.subarray(c.offset, c.offset + layout.samples);   // the file's own bytes, not a copy
+      } else {
+        codes = new Uint8Array(layout.samples);
+        const last = Math.min(layout.samples, Math.floor((bytes.length - 1 - c.offset) / c.stride) + 1);
+        for (let k = 0, at = c.offset; k < last; ++k, at += c.stride) codes[k] = bytes[at];
+      }
       this.analogue[name] = new AnalogueSamples(codes);
     }
     this.logic = null;
     if (layout.inputs) {
-      const words = new Uint16Array(layout.samples);
-      const bytes = capture.bytes;
       const l = layout.logic;
-      // The inputs lie in one byte (Mixed Mode) or two (16 Bit Logic), a bit each.
+      // The inputs lie in one byte (Mixed Mode) or two (16 Bit Logic, low byte first), a bit each.
       const contiguous = l.every((c, n) => c.stride === l[0].stride && c.offset === l[0].offset + (n >> 3) && c.bit === (n & 7));
-      if (contiguous && l.length === 16) {
-        for (let k = 0, at = l[0].offset; k < layout.samples; ++k, at += l[0].stride) words[k] = bytes[at] | bytes[at + 1] << 8;
-      } else if (contiguous && l.length === 8) {
-        for (let k = 0, at = l[0].offset; k < layout.samples; ++k, at += l[0].stride) words[k] = bytes[at];
+      let words;
+      if (contiguous && l.length === 16 && l[0].stride === 2 && (bytes.byteOffset + l[0].offset) % 2 === 0 && fits(l[0], 2)) {
+        words = new Uint16Array(bytes.buffer, bytes.byteOffset + l[0].offset, layout.samples);   // little-endian, as every browser's host
+      } else if (contiguous && l.length === 8 && l[0].stride === 1 && fits(l[0], 1)) {
+        words = bytes.subarray(l[0].offset, l[0].offset + layout.samples);
       } else {
+        words = new Uint16Array(layout.samples);
         for (let k = 0; k < layout.samples; ++k) words[k] = capture.word(layout, k);
       }
       this.logic = new LogicSamples(words, layout.inputs);

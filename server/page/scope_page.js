@@ -22,7 +22,7 @@ const button = (id, text, title) => make('button', { type: 'button', id, textCon
 const KEPT = 6;   // captures whose samplers the page keeps (the shown, references, the last few)
 
 export class ScopePage {
-  // host: {onChoose(scopeChosen)}
+  // host: {onChoose(scopeChosen), onSpan()}
   constructor(host) {
     this.host = host;
     this.state = null;
@@ -31,7 +31,10 @@ export class ScopePage {
     this.loading = null;           // the id being loaded
     this.wanted = null;            // the id to load when that ends
     this.timed = new Set();        // captures whose time to the screen is told
+    this.drawnAt = new Map();      // captures drawn whose end of download the state has not told yet
+    this.screenTimes = [];         // {id, ms}: from the end of the download to the capture drawn
     this.settingsApi = true;       // false after PUT /api/settings answered 404
+    this.steps = [];               // for the bench: each capture's wait for the page and its load
     const asked = new URLSearchParams(location.search).get('view');
     this.chosen = (asked || localStorage.getItem('korvane.view') || 'scope') !== 'window';
     this.build();
@@ -45,7 +48,10 @@ export class ScopePage {
       },
       onFrame: (v) => this.framed(v),
       onCursors: () => this.showReadout(),
-      onSpan: () => this.showReadout(),
+      onSpan: () => {
+        this.showReadout();
+        this.host.onSpan?.();
+      },
       onHover: (v, p) => this.hover(p),
     });
     this.panel = new ChannelPanel(this.panelRoot, (channels) => {
@@ -68,6 +74,9 @@ export class ScopePage {
       trigger: () => this.view.trigger,
       frames: () => this.view.frames,
       frameMs: () => this.view.frameMs,
+      frameLog: () => this.view.log.slice(),
+      loads: () => this.steps.slice(),
+      screenTimes: () => this.screenTimes.slice(),
       shown: () => this.id,
     };
   }
@@ -116,12 +125,12 @@ export class ScopePage {
     this.persist.addEventListener('change', () => {
       const v = this.persist.value;
       this.view.persistence.setCount(v === 'inf' ? Infinity : Math.min(MOST_PERSISTED, Number(v)));
-      if (this.view.capture) this.view.persistence.add(this.view, this.view.capture.id);
+      this.view.persist();
       this.view.invalidate();
     });
     $('scope-clear-persistence').addEventListener('click', () => {
       this.view.persistence.clear();
-      if (this.view.capture) this.view.persistence.add(this.view, this.view.capture.id);
+      this.view.persist();
       this.view.invalidate();
     });
     this.average.addEventListener('change', () => {
@@ -161,6 +170,7 @@ export class ScopePage {
       this.reference.value = s.captures.some((c) => String(c.id) === chosen) ? chosen : '';
     }
     this.view.invalidate();
+    this.timeCaptures();
   }
 
   // ---- Captures ----
@@ -179,8 +189,9 @@ export class ScopePage {
     };
     const [bytes, layout] = await Promise.all([get(`/api/captures/${id}.dso`).then((r) => r.arrayBuffer()),
       get(`/api/captures/${id}/layout`).then((r) => r.json())]);
+    const fetched = performance.now();
     const capture = new Capture(id, bytes, { '': layout });
-    const entry = { capture, sampler: new Sampler(capture, capture.under('')) };
+    const entry = { capture, sampler: new Sampler(capture, capture.under('')), decimatedMs: performance.now() - fetched };
     this.loaded.set(id, entry);
     const keep = new Set([this.id, id, Number(this.reference.value)]);
     for (const old of this.loaded.keys()) if (this.loaded.size > KEPT && !keep.has(old)) this.loaded.delete(old);
@@ -198,10 +209,15 @@ export class ScopePage {
     }
     this.loading = id;
     let entry = null;
+    const asked = performance.now(), askedAt = Date.now();
     try {
       entry = await this.load(id);
+      this.steps.push({ id, askedAt, loaded: performance.now() - asked, decimated: entry.decimatedMs });
+      if (this.steps.length > 200) this.steps.shift();
       this.error.textContent = '';
-      if (id === this.id) this.view.setCapture(entry.capture, entry.sampler);
+      // Drawn even when another was asked for meanwhile: that one is loaded next, and while
+      // captures come faster than they load, the screen shows each it gets.
+      this.view.setCapture(entry.capture, entry.sampler);
       this.plot.dataset.capture = String(id);
     } catch (error) {
       this.error.textContent = error.message;
@@ -230,19 +246,30 @@ export class ScopePage {
     this.view.invalidate();
   }
 
-  // Each frame: the first frame of a new capture tells the time from the end of its download.
+  // Each frame: the first frame of a new capture tells the time from the end of its download,
+  // once the state has told when that was.
   framed(v) {
     this.plot.dataset.frames = String(v.frames);
     const vp = v.viewport;
     this.plot.dataset.span = `${vp.start}:${vp.width}`;
     const id = v.capture?.id;
-    if (id === undefined || this.timed.has(id)) return;
-    this.timed.add(id);
-    const entry = this.state?.captures.find((c) => c.id === id);
-    if (entry && entry.ready_ms && id === this.state.latest) {
+    if (id === undefined || this.drawnAt.has(id) || this.timed.has(id)) return;
+    this.drawnAt.set(id, Date.now());
+    this.timeCaptures();
+  }
+
+  timeCaptures() {
+    for (const [id, at] of this.drawnAt) {
+      const entry = this.state?.captures.find((c) => c.id === id);
+      if (!entry || !entry.ready_ms) continue;
+      this.drawnAt.delete(id);
+      this.timed.add(id);
+      this.screenTimes.push({ id, ms: at - entry.ready_ms });
+      if (this.screenTimes.length > 500) this.screenTimes.shift();
       document.body.dataset.shownId = String(id);
-      document.body.dataset.readyToScreenMs = String(Date.now() - entry.ready_ms);
+      document.body.dataset.readyToScreenMs = String(at - entry.ready_ms);
     }
+    if (this.drawnAt.size > 100) this.drawnAt.delete(this.drawnAt.keys().next().value);
   }
 
   // ---- The trigger ----
@@ -293,6 +320,14 @@ export class ScopePage {
     input.value = String(value);
     input.dispatchEvent(new Event('input', { bubbles: true }));
     return null;
+  }
+
+  // The samples shown, for the measurements of the view only: "?range=first:last".
+  rangeQuery() {
+    const vp = this.view.viewport;
+    if (!vp.total) return '';
+    const first = Math.floor(vp.start), last = Math.min(vp.total - 1, Math.ceil(vp.start + vp.width) - 1);
+    return last > first ? `?range=${first}:${last}` : '';
   }
 
   // ---- Readouts ----

@@ -32,6 +32,9 @@ export class ScopeView {
     this.references = [];          // [{id, sampler}] drawn dim behind
     this.frames = 0;
     this.frameMs = 0;
+    this.inputAt = null;           // the time stamp of the input the next frame answers
+    this.captureAt = null;         // when the capture the next frame draws was handed over
+    this.log = [];                 // the last frames: {ms: drawing, input: from the input, persisted}
     this.viewport = new Viewport(() => this.changed());
     this.ruler = new Ruler();
     this.traces = { A: new AnalogueTrace('A'), B: new AnalogueTrace('B') };
@@ -50,6 +53,7 @@ export class ScopeView {
   // ---- What is shown ----
 
   setCapture(capture, sampler) {
+    this.captureAt = performance.now();
     this.capture = capture;
     this.sampler = sampler;
     this.layout = sampler.layout;
@@ -61,8 +65,17 @@ export class ScopeView {
     this.viewport.setTotal(total);
     this.layoutPlot();
     this.averager.add(sampler, capture.id);
-    this.persistence.add(this, capture.id);
+    this.persist();
     this.invalidate();
+    this.drawNow();
+  }
+
+  // The capture shown, into the persistence layers.
+  persist() {
+    if (!this.capture) return;
+    this.persistence.add(this, this.capture.id, (g, alpha) => {
+      for (const name of this.analogueNames()) this.traces[name].draw(g, this, this.sampler.analogue[name], null, alpha);
+    });
   }
 
   setChannels(channels) {
@@ -152,17 +165,34 @@ export class ScopeView {
   }
 
   invalidate() {
+    this.dirty = true;
     if (this.pending) return;
     this.pending = true;
-    requestAnimationFrame(() => this.frame());
+    requestAnimationFrame(() => {
+      this.pending = false;
+      if (this.dirty) this.frame();
+    });
+  }
+
+  // What the user's input changed, drawn at once rather than at the next animation frame:
+  // the browser delivers continuous input once a frame, so this is still a frame each.
+  drawNow() {
+    if (this.dirty) this.frame();
   }
 
   frame() {
-    this.pending = false;
+    this.dirty = false;
     const started = performance.now();
     this.draw(this.g);
-    this.frameMs = performance.now() - started;
+    const ended = performance.now();
+    this.frameMs = ended - started;
     ++this.frames;
+    this.log.push({ ms: this.frameMs, input: this.inputAt === null ? null : ended - this.inputAt,
+      handled: this.inputAt === null ? null : ended - this.handledAt,
+      persisted: this.persistence.captures, capture: this.captureAt === null ? null : ended - this.captureAt });
+    this.captureAt = null;
+    if (this.log.length > 2000) this.log.splice(0, 1000);
+    this.inputAt = null;
     this.host.onFrame?.(this);
   }
 
@@ -243,6 +273,22 @@ export class ScopeView {
 
   listen() {
     const c = this.canvas;
+    const stamp = (event) => {
+      if (this.inputAt !== null) return;
+      this.inputAt = event.timeStamp;
+      this.handledAt = performance.now();
+    };
+    const kinds = ['pointerdown', 'pointermove', 'pointerup', 'wheel', 'keydown'];
+    for (const kind of kinds) c.addEventListener(kind, stamp, { capture: true });
+    // Listened to after every handler below: the input's frame drawn at once.
+    queueMicrotask(() => {
+      for (const kind of kinds) {
+        c.addEventListener(kind, () => {
+          if (this.dirty) this.drawNow();
+          else this.inputAt = null;   // an input that changed nothing: no frame answers it
+        });
+      }
+    });
     const pointers = new Map();
     let gesture = null;
     let lastTap = null;
