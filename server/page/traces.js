@@ -153,36 +153,35 @@ export class LogicLanes {
       xs.push(Math.min(p.right, Math.round(p.left + (last + 1 - vp.start) * perPixel)));
     }
     g.save();
-    g.globalAlpha = alpha;
+    // Each lane's runs as four paths (high, low, changing, edges), filled once each.
     for (let n = 0; n < lanes; ++n) {
       const top = Math.round(area.top + n * lane);
       const high = Math.round(top + lane * 0.2), low = Math.round(top + lane * 0.8) - lw;
-      const colour = v.logicChannel(n).colour;
-      g.fillStyle = colour;
       const bit = 1 << n;
+      const lines = new Path2D(), changing = new Path2D();
       let state = -1, start = 0;
       const flush = (end) => {
         if (end <= start || state < 0) return;
-        if (state === 1) g.fillRect(xs[start], high, xs[end] - xs[start], lw);
-        else if (state === 0) g.fillRect(xs[start], low, xs[end] - xs[start], lw);
-        else {
-          g.globalAlpha = alpha * 0.45;
-          g.fillRect(xs[start], high, xs[end] - xs[start], low - high + lw);
-          g.globalAlpha = alpha;
-          g.fillRect(xs[start], high, xs[end] - xs[start], lw);
-          g.fillRect(xs[start], low, xs[end] - xs[start], lw);
-        }
+        const w = xs[end] - xs[start];
+        if (state !== 0) lines.rect(xs[start], high, w, lw);
+        if (state !== 1) lines.rect(xs[start], low, w, lw);
+        if (state === 2) changing.rect(xs[start], high, w, low - high + lw);
       };
       for (let i = 0; i < anys.length; ++i) {
         const s = (alls[i] & bit) ? 1 : (anys[i] & bit) ? 2 : 0;
         if (s !== state) {
           flush(i);
-          if (state >= 0) g.fillRect(xs[i], high, lw, low - high + lw);  // the edge between
+          if (state >= 0) lines.rect(xs[i], high, lw, low - high + lw);   // the edge between
           state = s;
           start = i;
         }
       }
       flush(anys.length);
+      g.fillStyle = v.logicChannel(n).colour;
+      g.globalAlpha = alpha * 0.45;
+      g.fill(changing);
+      g.globalAlpha = alpha;
+      g.fill(lines);
     }
     g.restore();
   }
