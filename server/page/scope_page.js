@@ -72,6 +72,13 @@ export class ScopePage {
       xOf: (k) => this.view.xOf(k) / this.view.ratio,
       levelY: () => { const m = this.view.markers, t = m.shown(this.view); return t && t.channel ? m.levelY(this.view, t) / this.view.ratio : null; },
       trigger: () => this.view.trigger,
+      // The rows (CSS pixels) of lane n's high and low lines.
+      laneRows: (n) => {
+        const a = this.view.lanesArea, s = this.view.ratio;
+        if (!a || !this.view.layout) return null;
+        const lane = (a.bottom - a.top) / this.view.layout.inputs, top = Math.round(a.top + n * lane);
+        return { high: Math.round(top + lane * 0.2) / s, low: (Math.round(top + lane * 0.8) - Math.max(1, Math.round(s))) / s };
+      },
       frames: () => this.view.frames,
       frameMs: () => this.view.frameMs,
       frameLog: () => this.view.log.slice(),

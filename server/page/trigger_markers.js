@@ -92,7 +92,7 @@ export class TriggerMarkers {
     if (this.refusal && performance.now() < this.refusal.until) {
       const r = this.refusal;
       if (r.what === 'level' && t.channel && t.level !== null) this.label(g, v, r.text, p.right - 4 * s, this.levelY(v, t) + 16 * s, 'right', true);
-      else this.label(g, v, r.text, v.xOf((t.pretrigger ?? 0) + 0.5) + 6 * s, p.top + 14 * s, 'left', true);
+      else if (r.what === 'pretrigger') this.label(g, v, r.text, v.xOf((t.pretrigger ?? 0) + 0.5) + 6 * s, p.top + 14 * s, 'left', true);
     }
     g.restore();
   }

@@ -11,6 +11,7 @@ undoing Zoom In, a pinch.
 """
 import json
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -50,6 +51,12 @@ if not match:
     server.kill()
     sys.exit(f"serve_page: the server printed no address: {line!r}")
 URL = match.group(1)
+
+
+def post(path, body):
+    request = urllib.request.Request(URL + path.lstrip("/"), data=body, headers={"Content-Type": "application/octet-stream"})
+    with urllib.request.urlopen(request, timeout=30) as response:
+        return response.read()
 
 
 def fetch(path):
@@ -423,8 +430,69 @@ try:
     refusal = wait(page, "return document.getElementById('scope-plot').dataset.triggerRefusal", "a level beyond the range refused")
     check(refusal and "Level" in refusal and page.find_element(By.ID, "level").get_attribute("value") == str(level),
           f"a level beyond the range: {refusal!r}, the level field {page.find_element(By.ID, 'level').get_attribute('value')}")
+
+    # The logic lanes against the bytes: each lane's high and low lines where its input was high or low.
+    choose(page, "mode", "logic16")
+    choose(page, "trigger", "none")
+    page.find_element(By.ID, "pretrigger").clear()
+    page.find_element(By.ID, "pretrigger").send_keys("0")
+    before = page.execute_script("return document.body.dataset.latest")
+    page.find_element(By.ID, "single").click()
+    lanes_id = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{before}' && "
+                          "document.getElementById('scope-plot').dataset.capture === l && l", "the 16 Bit Logic capture drawn")
+    words = fetch(f"/api/captures/{lanes_id}.dso")[0]
+
+    def states(x):
+        first, last = page.execute_script("return window.__scope.column(arguments[0])", x)
+        any_high, all_high = 0, 0xFFFF
+        for k in range(first, last + 1):
+            w = words[14 + 2 * k] | words[15 + 2 * k] << 8
+            any_high |= w
+            all_high &= w
+        return [1 if all_high >> n & 1 else 2 if any_high >> n & 1 else 0 for n in range(16)]
+    page.execute_script("document.getElementById('scope-whole').click()")
+    for zoom in range(2):  # the whole capture, then 64 times narrower
+        page.execute_async_script(FRAME)
+        plot = page.execute_script("return window.__scope.plot()")
+        for f in (0.23, 0.37, 0.61, 0.87):
+            x = int(plot["left"] + f * (plot["right"] - plot["left"]))
+            now, left = states(x), states(x - 1)
+            lit = page.execute_script("""
+                const g = document.querySelector('#scope-plot canvas').getContext('2d'), out = [];
+                for (let n = 0; n < 16; ++n) {
+                  const r = window.__scope.laneRows(n), at = (y) => { const d = g.getImageData(arguments[0], Math.round(y), 1, 1).data; return d[0] + d[1] + d[2] > 350; };
+                  out.push([at(r.high), at(r.low)]);
+                }
+                return out;""", x)
+            for n in range(16):
+                if now[n] != left[n]:
+                    continue  # an edge is drawn between the two
+                want = [now[n] != 0, now[n] != 1]
+                check(lit[n] == want, f"zoom {zoom}: column {x}, D{n} {['low', 'high', 'changing'][now[n]]}: high and low lines drawn {lit[n]}")
+        for _ in range(6 if zoom == 0 else 0):
+            page.find_element(By.ID, "scope-zoom-in").click()
+
+    # Averaging: the mean of the last captures, sample by sample, in the readouts (in codes again).
+    on("analogue.0.volts_per_code", "")
+    on("analogue.0.per_div", "32")
+    random.seed(7)
+    noisy = [bytes(14) + random.randbytes(0xC0000) + bytes(2) for _ in range(3)]
+    ids = [json.loads(post(f"/api/captures?name=noise{n}.dso", data))["id"] for n, data in enumerate(noisy)]
+    page.execute_script("document.getElementById('follow').checked = false;"
+                        "const s = document.getElementById('averaging'); s.value = '4'; s.dispatchEvent(new Event('change'));")
+    for n in ids:
+        wait(page, f"return document.querySelector('#history button[data-id=\"{n}\"]')", f"upload {n} in the history")
+        page.execute_script(f"document.querySelector('#history button[data-id=\"{n}\"]').click()")
+        wait(page, f"return document.getElementById('scope-plot').dataset.capture === '{n}'", f"upload {n} drawn")
+    page.find_element(By.ID, "scope-cursors").click()
+    t1 = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=t1]").get_attribute("data-value"))
+    k1 = round(t1 * 50e6)
+    mean = sum(data[14 + k1] for data in noisy) / 3
+    shown = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=A-t]").get_attribute("data-value"))
+    check(abs(shown - mean) < 1e-3, f"averaging 3 captures: channel A at sample {k1} reads {shown}, the mean of the bytes is {mean}")
     page.close()
     page.switch_to.window(first_page)
+    newest = page.execute_script("return document.body.dataset.latest")  # the captures above are not the next section's
 
     # ---- Decoded rows, and a row that centres the view ----
     # The new capture's message lost: the page follows it from the state.
