@@ -63,7 +63,7 @@ export class ChannelPanel {
         f('per_div', make('input', { type: 'number', step: 'any', min: '0' }), ['Per div', 'The scale: units (or codes) per vertical division']),
         f('position', make('input', { type: 'number', step: '0.1', min: '-5', max: '5' }), ['Position', 'Divisions the zero sits above the centre, -5 to 5']),
         f('volts_per_code', make('input', { type: 'number', step: 'any', min: '0', placeholder: 'codes' }), ['Per code', 'Volts (or the unit) per converter code at the input; empty: show codes']),
-        f('zero_code', make('input', { type: 'number', step: '1', min: '0', max: '255' }), ['Zero code', 'The code that reads 0 (0x80 = 128)']),
+        f('zero_code', make('input', { type: 'number', step: '1', min: '0', max: '255' }), ['Zero', 'The code that reads 0 (0x80 = 128)']),
         f('probe', probe, ['Probe']),
         f('unit', make('input', { type: 'text', maxLength: 8, spellcheck: false }), ['Unit']),
       ]);

@@ -13,7 +13,7 @@ import { TriggerMarkers } from './trigger_markers.js';
 import { Persistence, Averager } from './persistence.js';
 import { complete } from './channels.js';
 
-const MARGIN = { left: 58, narrow: 30, right: 16, top: 32, bottom: 18 };   // CSS pixels
+const MARGIN = { left: 58, narrow: 30, right: 20, top: 32, bottom: 18 };   // CSS pixels
 
 export class ScopeView {
   // host: {triggerSettings(), triggerTakes(settings), setTrigger(change) -> refusal, onFrame(view), onCursors(view)}

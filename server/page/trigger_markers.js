@@ -48,13 +48,15 @@ export class TriggerMarkers {
       g.fillStyle = v.channel(t.channel).colour;
       g.beginPath();
       g.moveTo(p.right + 1 * s, y);
-      g.lineTo(p.right + 12 * s, y - 7 * s);
-      g.lineTo(p.right + 12 * s, y + 7 * s);
+      g.lineTo(p.right + 8 * s, y - 8 * s);
+      g.lineTo(p.right + 18 * s, y - 8 * s);
+      g.lineTo(p.right + 18 * s, y + 8 * s);
+      g.lineTo(p.right + 8 * s, y + 8 * s);
       g.fill();
       g.fillStyle = '#000';
       g.textAlign = 'center';
       g.textBaseline = 'middle';
-      g.fillText('T', p.right + 8 * s, y);
+      g.fillText('T', p.right + 11 * s, y + 0.5 * s);
       if (this.dragging?.what === 'level') {
         g.strokeStyle = COLOUR;
         g.setLineDash([4 * s, 4 * s]);
