@@ -21,6 +21,7 @@ export class ChannelPanel {
     this.serverKeeps = true;        // false after a 404: the browser keeps them
     this.saving = null;
     this.shown = '';
+    this.pushed = '';               // the settings the server last pushed, as it wrote them
     this.build();
   }
 
@@ -28,7 +29,8 @@ export class ChannelPanel {
   fromServer(channels) {
     if (!channels) return;
     const text = JSON.stringify(channels);
-    if (text === this.shown || this.root.contains(document.activeElement)) return;
+    if (text === this.pushed || this.root.contains(document.activeElement)) return;
+    this.pushed = text;
     this.channels = complete(channels);
     this.fill();
     this.onChange(this.channels);

@@ -181,6 +181,7 @@ export class ScopeView {
   }
 
   frame() {
+    if (this.root.closest('[hidden]')) return;   // drawn when shown again (resize)
     this.dirty = false;
     const started = performance.now();
     this.draw(this.g);

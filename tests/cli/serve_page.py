@@ -431,6 +431,19 @@ try:
     check(refusal and "Level" in refusal and page.find_element(By.ID, "level").get_attribute("value") == str(level),
           f"a level beyond the range: {refusal!r}, the level field {page.find_element(By.ID, 'level').get_attribute('value')}")
 
+    # The pre-trigger marker dragged along the top sets the pre-trigger.
+    page.find_element(By.ID, "scope-whole").click()
+    page.execute_async_script(FRAME)
+    plot = page.execute_script("return window.__scope.plot()")
+    x0 = page.execute_script("return window.__scope.xOf(5000.5)")
+    ActionChains(page).move_to_element_with_offset(canvas, int(round(x0 - box["width"] / 2)), int(plot["top"] - 6 - box["height"] / 2)) \
+        .click_and_hold().move_by_offset(100, 0).release().perform()
+    span = page.execute_script("return window.__scope.span()")
+    near = span["start"] + (int(round(x0)) + 100 - plot["left"]) / (plot["right"] - plot["left"]) * span["width"]
+    moved = int(wait(page, "const p = document.getElementById('pretrigger').value; return p !== '5000' && p", "the pre-trigger set by the drag"))
+    check(abs(moved - near) <= span["width"] / (plot["right"] - plot["left"]) * 1.5,
+          f"the pre-trigger marker dropped near sample {near:.0f} sets the pre-trigger to {moved}")
+
     # The logic lanes against the bytes: each lane's high and low lines where its input was high or low.
     choose(page, "mode", "logic16")
     choose(page, "trigger", "none")
