@@ -15,7 +15,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include <sys/socket.h>
 
@@ -645,15 +644,9 @@ void http_server::stop() {
     net::post(s.io, [&s] {
         error_code ignored;
         s.acceptor.close(ignored);
-        // Closed outside the lock: a connection whose last owner is this list ends here, and its
-        // slot in the counts takes the same lock as it goes.
-        std::vector<std::shared_ptr<closable>> open;
-        {
-            std::lock_guard<std::mutex> lock(s.counts_mutex);
-            for (const auto& c : s.open)
-                if (auto connection = c.lock()) open.push_back(std::move(connection));
-        }
-        for (const auto& connection : open) connection->close_from_server();
+        std::lock_guard<std::mutex> lock(s.counts_mutex);
+        for (const auto& c : s.open)
+            if (auto connection = c.lock()) connection->close_from_server();
     });
     s.keep_running.reset();
     // The connections end within their linger; past a bound the loop is stopped.
