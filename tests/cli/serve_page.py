@@ -472,8 +472,13 @@ try:
             now, left = states(x), states(x - 1)
             lit = page.execute_script("""
                 const g = document.querySelector('#scope-plot canvas').getContext('2d'), out = [];
-                for (let n = 0; n < 16; ++n) {
-                  const r = window.__scope.laneRows(n), at = (y) => { const d = g.getImageData(arguments[0], Math.round(y), 1, 1).data; return d[0] + d[1] + d[2] > 350; };
+                for (let n = 0; n < 16; ++n) {  // a pixel of the lane's own colour
+                  const c = document.querySelector(`#channel-panel [data-field='logic.${n}.colour']`).value;
+                  const want = [1, 3, 5].map((i) => parseInt(c.slice(i, i + 2), 16));
+                  const r = window.__scope.laneRows(n), at = (y) => {
+                    const d = g.getImageData(arguments[0], Math.round(y), 1, 1).data;
+                    return Math.abs(d[0] - want[0]) + Math.abs(d[1] - want[1]) + Math.abs(d[2] - want[2]) < 30;
+                  };
                   out.push([at(r.high), at(r.low)]);
                 }
                 return out;""", x)
