@@ -375,6 +375,27 @@ try:
     page.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": False})
     page.find_element(By.ID, "scope-whole").click()
 
+    # A box drawn with Shift zooms to the samples under it.
+    page.execute_async_script(FRAME)
+    a_x, b_x = int(plot["left"] + 0.2 * (plot["right"] - plot["left"])), int(plot["left"] + 0.45 * (plot["right"] - plot["left"]))
+    want = [sample_at((x - plot["left"]) / (plot["right"] - plot["left"])) for x in (a_x, b_x)]
+    ActionChains(page).key_down(Keys.SHIFT).move_to_element_with_offset(canvas, int(a_x - box["width"] / 2), 0).click_and_hold() \
+        .move_by_offset(b_x - a_x, 0).release().key_up(Keys.SHIFT).perform()
+    boxed = page.execute_script("return window.__scope.span()")
+    per_pixel = whole["width"] / (plot["right"] - plot["left"])
+    check(abs(boxed["start"] - want[0]) <= 2 * per_pixel and abs(boxed["start"] + boxed["width"] - want[1]) <= 2 * per_pixel,
+          f"a Shift box over samples {want[0]:.0f} to {want[1]:.0f} shows {boxed}")
+    page.find_element(By.ID, "scope-whole").click()
+
+    # A channel setting the server would refuse is refused at its field, and the view keeps the last good one.
+    on("analogue.0.zero_code", "300")
+    refused = page.find_element(By.CSS_SELECTOR, "#channel-panel .field-error").get_attribute("textContent")
+    marked = page.execute_script("return document.querySelector(\"#channel-panel [data-field='analogue.0.zero_code']\").closest('label').className")
+    check("zero code" in refused.lower() and "has-error" in marked and
+          page.execute_script("return window.__scope.yOfCode('A', 128)") == page.execute_script("return (window.__scope.plot().top + window.__scope.plot().bottom) / 2"),
+          f"a zero code of 300: {refused!r}, the field {marked!r}")
+    on("analogue.0.zero_code", "128")
+
     # Time from the trigger: at the pre-trigger marker, deep in, the readout is 0.
     trigger = page.execute_script("return window.__scope.trigger()")
     check(trigger == 5000, f"t = 0 at sample {trigger}, the capture's pre-trigger 5000")
