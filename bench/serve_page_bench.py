@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""The instrument's page in headless Chromium, on this machine:
+"""The instrument's page in headless Chromium, on this machine, with the Window view (the window's
+picture drawn by the server; bench/serve_scope_bench.py measures the scope view):
   - from the end of a capture's download to its picture on the page (goal: at most 100 ms), for
     Single pressed again and again, and while Normal re-arms as fast as the simulated device
     goes;
@@ -49,7 +50,7 @@ page.set_script_timeout(30)
 try:
     page.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                          {"width": 1920, "height": 1080, "deviceScaleFactor": 1, "mobile": False})
-    page.get(URL)
+    page.get(URL + "?view=window")
     while not page.execute_script("return document.getElementById('mode').options.length"):
         time.sleep(0.05)
     settings = {"mode": "dual", "trigger": "a", "level": 0}
@@ -85,7 +86,7 @@ try:
     random.seed(1)
     noise = bytes([0] * 12 + [0, 2]) + random.randbytes(0xC0000) + bytes(2)
     post("/api/captures?name=noise.dso", noise, "application/octet-stream")
-    page.get(URL)
+    page.get(URL + "?view=window")
     page.execute_script("document.getElementById('follow').checked = true")
     while not page.execute_script("const d = document.getElementById('view').dataset; return d.ready && !d.pending"):
         time.sleep(0.05)

@@ -5,6 +5,7 @@
 import { get, post, put, live } from './api.js';
 import { Capture, seconds, withPrefix } from './capture.js';
 import { View } from './view.js';
+import { ScopePage } from './scope_page.js';
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, properties = {}, children = []) => {
@@ -28,6 +29,10 @@ const view = new View($('view'), {
   onCursors: (v) => cursorsMoved(v),
 });
 window.korvaneView = view;  // for scripts driving the page
+const scope = new ScopePage({
+  onChoose: (chosen) => viewChosen(chosen),
+  onSpan: () => { if ($('measure-view').checked) measurementsSoon(); },
+});
 
 // ---- The live state ----
 
@@ -85,6 +90,7 @@ function showState(s) {
   $('hint').hidden = !firstScreen;
 
   showHistory(s.captures);
+  scope.setState(s);
   for (const id of ['io-read', 'io-set-data', 'io-set-control', 'io-set-reg', 'io-set-icr', 'io-reset-read'])
     $(id).disabled = !s.io_available;
   $('io-form').classList.toggle('disabled', !s.io_available);
@@ -422,6 +428,7 @@ async function showCapture(id, following) {
   const after = entry(id);
   const keepRange = following && before && after && before.mode === after.mode;
   shownId = id;
+  if (scope.chosen) return showInScope(id);
   const placed = new Promise((resolve) => { pictureWaiter = { id, resolve }; setTimeout(resolve, 1000); });
   view.show(id, keepRange);
   historyShown = '';
@@ -512,6 +519,39 @@ async function upload(file) {
   }
 }
 
+// ---- The scope view (scope_page.js), the default: drawn in the page from the bytes ----
+
+async function showInScope(id) {
+  historyShown = '';
+  if (state) showHistory(state.captures);
+  downloads();
+  await scope.show(id);
+  if (id !== shownId) return;
+  measurements();
+  if (decodedStack) decode(decodedStack);
+}
+
+// The Window view chosen: the window's picture of the capture shown, and its bytes for the
+// readouts; the scope view chosen: the capture drawn there.
+async function viewChosen(scopeChosen) {
+  if (shownId === null) {
+    if (!scopeChosen && view.id === null) view.show('startup');
+    return;
+  }
+  if (scopeChosen) {
+    showInScope(shownId);
+    return;
+  }
+  const id = shownId;
+  view.show(id);
+  try {
+    const capture = await Capture.load(id, get);
+    if (id === shownId) view.setCapture(capture);
+  } catch (error) {
+    if (id === shownId) $('view-error').textContent = error.message;
+  }
+}
+
 // ---- Cursors ----
 
 function cursorsMoved(v) {
@@ -583,7 +623,8 @@ async function measurements() {
   const number = ++measureSequence;
   const id = shownId;
   let query = '';
-  if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
+  if ($('measure-view').checked && scope.chosen) query = scope.rangeQuery();
+  else if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
   try {
     const m = await get(`/api/captures/${id}/measurements${query}`);
     if (number !== measureSequence) return;

@@ -52,6 +52,7 @@ function readLayout(layout) {
     mode: layout.mode,
     samples: layout.samples,
     rate: layout.rate_hz || 0,
+    header: layout.header || {},
     analogue: analogue.map((c) => c.name),
     inputs: logic.length,
     logic,

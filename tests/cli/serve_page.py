@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """The instrument's page in a real browser (Debian's headless Chromium through Selenium), against
-korvane-cli serve on the simulated device: the view equals korvane-cli render pixel for pixel,
+korvane-cli serve on the simulated device: the Window view equals korvane-cli render pixel for pixel,
 zoom, drag and a typed range reach the window's steps, the cursors' readout, the measurements,
 a refusal marked on its field, two pages seeing the same new capture (one of them having missed the live
 link's messages while hidden), a page that missed a new capture's message following it from the state,
-decoded rows.
+decoded rows; the scope view drawn in the page: each column's extent against the bytes at several
+zooms, time from the trigger, volts, the trigger level dragged and refused, zoom at the pointer, Zoom Out
+undoing Zoom In, a pinch.
     tests/cli/serve_page.py path/to/korvane-cli
 """
 import json
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -51,6 +54,12 @@ if not match:
 URL = match.group(1)
 
 
+def post(path, body):
+    request = urllib.request.Request(URL + path.lstrip("/"), data=body, headers={"Content-Type": "application/octet-stream"})
+    with urllib.request.urlopen(request, timeout=30) as response:
+        return response.read()
+
+
 def fetch(path):
     with urllib.request.urlopen(URL + path.lstrip("/"), timeout=30) as response:
         return response.read(), dict(response.getheaders())
@@ -69,11 +78,11 @@ window.WebSocket = class extends WebSocket {
 """
 
 
-def open_page(driver):
+def open_page(driver, view="window"):
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                            {"width": 1280, "height": 900, "deviceScaleFactor": 1, "mobile": False})
     driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": MISSING})
-    driver.get(URL)
+    driver.get(URL + ("?view=window" if view == "window" else ""))
 
 
 def browser():
@@ -289,11 +298,270 @@ try:
     page.switch_to.window(first_page)
     showing(page, newest, "the first page follows the new capture")
 
+    # ---- The scope view, drawn in the page from the capture's bytes ----
+    page.switch_to.new_window("tab")
+    open_page(page, view="scope")
+    wait(page, "return document.getElementById('mode').options.length === 4 && window.__scope", "the scope view's page")
+    choose(page, "mode", "dual")
+    choose(page, "trigger", "a")
+    for field, value in (("level", "20"), ("pretrigger", "5000")):
+        page.find_element(By.ID, field).clear()
+        page.find_element(By.ID, field).send_keys(value)
+    before = page.execute_script("return document.body.dataset.latest")
+    page.find_element(By.ID, "single").click()
+    scoped = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{before}' && window.__scope.shown() === Number(l)"
+                        " && document.getElementById('scope-plot').dataset.capture === l && l", "the scope view showing a new capture")
+    dso, _ = fetch(f"/api/captures/{scoped}.dso")
+    canvas = page.find_element(By.CSS_SELECTOR, "#scope-plot canvas")
+    FRAME = "const done = arguments[arguments.length - 1]; requestAnimationFrame(() => requestAnimationFrame(() => done(1)));"
+
+    def on(field, value):
+        page.execute_script("const i = document.querySelector(`#channel-panel [data-field='${arguments[0]}']`);"
+                            "if (i.type === 'checkbox') i.checked = arguments[1]; else i.value = arguments[1];"
+                            "i.dispatchEvent(new Event('change', {bubbles: true}));", field, value)
+        page.execute_async_script(FRAME)
+
+    def drawn_extent(x, plot):
+        """The rows of the canvas's column x that show channel A's yellow, within the plot."""
+        return page.execute_script("""
+            const c = document.querySelector('#scope-plot canvas'), top = Math.ceil(arguments[1]), bottom = Math.floor(arguments[2]);
+            const d = c.getContext('2d').getImageData(arguments[0], top, 1, bottom - top).data;
+            let first = -1, last = -1;
+            for (let y = 0; y < bottom - top; ++y)
+              if (d[4 * y] > 200 && d[4 * y + 1] > 150 && d[4 * y + 2] < 90) { if (first < 0) first = y; last = y; }
+            return first < 0 ? null : [first + top, last + top];""", x, plot["top"], plot["bottom"])
+
+    def sample_at(f):
+        span = page.execute_script("return window.__scope.span()")
+        return span["start"] + f * span["width"]
+
+    on("analogue.1.on", False)  # channel B off: A alone in the plot
+    page.execute_script("document.getElementById('scope-whole').click()")
+    for zoom in range(3):  # the whole capture, then 16 and 256 times narrower: the decimation at each level
+        page.execute_async_script(FRAME)
+        plot = page.execute_script("return window.__scope.plot()")
+        for f in (0.004, 0.23, 0.5, 0.77, 0.996):
+            x = int(plot["left"] + f * (plot["right"] - plot["left"]))
+            first, last = page.execute_script("return window.__scope.column(arguments[0])", x)
+            codes = dso[14 + first:14 + last + 1]
+            want = [round(page.execute_script("return window.__scope.yOfCode('A', arguments[0])", code)) for code in (max(codes), min(codes))]
+            got = drawn_extent(x, plot)
+            check(got and abs(got[0] - want[0]) <= 1 and abs(got[1] - want[1]) <= 1,
+                  f"zoom {zoom}: column {x} (samples {first}..{last}, codes {min(codes)}..{max(codes)}) is drawn over rows {got}, "
+                  f"the bytes say {want}")
+        for _ in range(4 if zoom < 2 else 0):
+            page.find_element(By.ID, "scope-zoom-in").click()
+    on("analogue.1.on", True)
+
+    # Zoom Out undoes Zoom In exactly; the wheel zooms at the pointer, and back.
+    span = page.execute_script("return window.__scope.span()")
+    for _ in range(8):
+        page.find_element(By.ID, "scope-zoom-out").click()
+    whole = page.execute_script("return window.__scope.span()")
+    check(whole["start"] == 0 and whole["width"] == whole["total"], f"Zoom Out after Zoom In comes back to the whole capture: {whole}")
+    box = page.execute_script("const r = document.querySelector('#scope-plot canvas').getBoundingClientRect();"
+                              "return {x: r.left, y: r.top, width: r.width, height: r.height};")
+    plot = page.execute_script("return window.__scope.plot()")
+    wheel_x = round(box["x"] + plot["left"] + 0.3 * (plot["right"] - plot["left"])) - box["x"]  # a whole pixel of the page
+    f = (wheel_x - plot["left"]) / (plot["right"] - plot["left"])
+    under = sample_at(f)
+
+    def wheel(dy, x):
+        page.execute_cdp_cmd("Input.dispatchMouseEvent", {"type": "mouseWheel", "x": box["x"] + x, "y": box["y"] + 200,
+                                                          "deltaX": 0, "deltaY": dy})
+    for _ in range(12):
+        wheel(-100, wheel_x)
+    zoomed = page.execute_script("return window.__scope.span()")
+    check(zoomed["width"] < whole["width"] / 7 and abs(sample_at(f) - under) < 1e-6 * whole["total"],
+          f"the wheel zooms at the pointer: sample {under:.1f} under it, now {sample_at(f):.1f}, span {zoomed}")
+    for _ in range(12):
+        wheel(100, wheel_x)
+    back = page.execute_script("return window.__scope.span()")
+    check(abs(back["start"] - whole["start"]) < 1e-6 and abs(back["width"] - whole["width"]) < 1e-6,
+          f"as many steps out come back: {back}")
+
+    # A pinch through Chrome's touch emulation: fingers twice as far apart halve the span.
+    page.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 2})
+    y = box["y"] + 200
+    mid = box["x"] + plot["left"] + 0.5 * (plot["right"] - plot["left"])
+    touch = lambda kind, points: page.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": [
+        {"x": x, "y": y, "id": n} for n, x in enumerate(points)]})
+    middle = sample_at(0.5)
+    touch("touchStart", [mid - 100, mid + 100])
+    for spread in (120, 160, 200):
+        touch("touchMove", [mid - spread, mid + spread])
+    touch("touchEnd", [])
+    pinched = page.execute_script("return window.__scope.span()")
+    check(abs(pinched["width"] - whole["width"] / 2) < whole["width"] * 0.01 and abs(sample_at(0.5) - middle) < whole["width"] * 0.01,
+          f"a pinch spreading the fingers from 200 to 400 px halves the span about its middle: {pinched}")
+    page.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": False})
+    page.find_element(By.ID, "scope-whole").click()
+
+    # A box drawn with Shift zooms to the samples under it.
+    page.execute_async_script(FRAME)
+    a_x, b_x = int(plot["left"] + 0.2 * (plot["right"] - plot["left"])), int(plot["left"] + 0.45 * (plot["right"] - plot["left"]))
+    want = [sample_at((x - plot["left"]) / (plot["right"] - plot["left"])) for x in (a_x, b_x)]
+    ActionChains(page).key_down(Keys.SHIFT).move_to_element_with_offset(canvas, int(a_x - box["width"] / 2), 0).click_and_hold() \
+        .move_by_offset(b_x - a_x, 0).release().key_up(Keys.SHIFT).perform()
+    boxed = page.execute_script("return window.__scope.span()")
+    per_pixel = whole["width"] / (plot["right"] - plot["left"])
+    check(abs(boxed["start"] - want[0]) <= 2 * per_pixel and abs(boxed["start"] + boxed["width"] - want[1]) <= 2 * per_pixel,
+          f"a Shift box over samples {want[0]:.0f} to {want[1]:.0f} shows {boxed}")
+    page.find_element(By.ID, "scope-whole").click()
+
+    # A channel setting the server would refuse is refused at its field, and the view keeps the last good one.
+    on("analogue.0.zero_code", "300")
+    refused = page.find_element(By.CSS_SELECTOR, "#channel-panel .field-error").get_attribute("textContent")
+    marked = page.execute_script("return document.querySelector(\"#channel-panel [data-field='analogue.0.zero_code']\").closest('label').className")
+    check("zero code" in refused.lower() and "has-error" in marked and
+          page.execute_script("return window.__scope.yOfCode('A', 128)") == page.execute_script("return (window.__scope.plot().top + window.__scope.plot().bottom) / 2"),
+          f"a zero code of 300: {refused!r}, the field {marked!r}")
+    on("analogue.0.zero_code", "128")
+
+    # Time from the trigger: at the pre-trigger marker, deep in, the readout is 0.
+    trigger = page.execute_script("return window.__scope.trigger()")
+    check(trigger == 5000, f"t = 0 at sample {trigger}, the capture's pre-trigger 5000")
+    for _ in range(4):  # at the marker, again and again, the marker staying under the pointer
+        marker_x = round(box["x"] + page.execute_script("return window.__scope.xOf(5000.5)")) - box["x"]
+        for _ in range(11):
+            wheel(-100, marker_x)
+    marker_x = page.execute_script("return window.__scope.xOf(5000.5)")
+    for x in (marker_x - 5, marker_x):  # the pointer has to move for the page to hear of it
+        page.execute_cdp_cmd("Input.dispatchMouseEvent", {"type": "mouseMoved", "x": box["x"] + x, "y": box["y"] + 200})
+    said = page.find_element(By.ID, "scope-pointer").text
+    check(said.startswith("t 0 s "), f"at the pre-trigger marker the readout says {said!r}")
+    page.find_element(By.ID, "scope-whole").click()
+
+    # A scale of 0.02 V a code: the readouts and the measurements in volts.
+    on("analogue.0.volts_per_code", "0.02")
+    on("analogue.0.per_div", "0.5")
+    page.find_element(By.ID, "scope-cursors").click()
+    t1 = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=t1]").get_attribute("data-value"))
+    k1 = round(t1 * 50e6) + 5000
+    a1 = page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=A-t]")
+    check(abs(float(a1.get_attribute("data-value")) - (dso[14 + k1] - 128) * 0.02) < 1e-9 and "V" in a1.text,
+          f"channel A at t1 (sample {k1}, code {dso[14 + k1]}) reads {a1.text!r}")
+    peak = max(dso[14:14 + 0x60000])
+    wait(page, "const c = document.getElementById('meas-A-max'); return c && c.dataset.unit === 'V'", "the measurements in volts")
+    cell = page.find_element(By.ID, "meas-A-max")
+    check(abs(float(cell.get_attribute("data-value")) - (peak - 128) * 0.02) < 1e-9 and cell.text.endswith("V"),
+          f"channel A's maximum, code {peak}, reads {cell.text!r}")
+    page.find_element(By.ID, "scope-clear-cursors").click()
+
+    # The trigger level dragged: the level set, and Single captures with it; too far, refused at the marker.
+    def drag_level(dy):
+        plot = page.execute_script("return window.__scope.plot()")
+        level_y = page.execute_script("return window.__scope.levelY()")
+        x0, y0 = plot["right"] + 6 - box["width"] / 2, level_y - box["height"] / 2
+        ActionChains(page).move_to_element_with_offset(canvas, int(x0), int(round(y0))).click_and_hold() \
+            .move_by_offset(0, dy).release().perform()
+        return int(round(y0 + box["height"] / 2)) + dy
+    at = drag_level(-60)
+    c0, c1 = (page.execute_script("return window.__scope.yOfCode('A', arguments[0])", c) for c in (0, 1))
+    near = round((at - c0) / (c1 - c0)) - 127  # the level under the pointer where it was dropped, to a pixel
+    level = int(wait(page, "const l = document.getElementById('level').value; return l !== '20' && l", "the level set by the drag"))
+    check(abs(level - near) <= 1, f"the marker dropped at level {near} sets the level to {level}")
+    before = page.execute_script("return document.body.dataset.latest")
+    page.find_element(By.ID, "single").click()
+    newest = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{before}' && l", "the Single after the drag")
+    layout = json.loads(fetch(f"/api/captures/{newest}/layout")[0])
+    check(layout["header"]["trigger_value"] == level + 127, f"Single after the drag captured with code {layout['header']['trigger_value']}, "
+          f"not {level + 127} (level {level})")
+    wait(page, "return document.getElementById('status').dataset.run === 'stopped'", "the run ended after Single")
+    plot = page.execute_script("return window.__scope.plot()")
+    drag_level(int(plot["top"] - 150 - page.execute_script("return window.__scope.levelY()")))
+    refusal = wait(page, "return document.getElementById('scope-plot').dataset.triggerRefusal", "a level beyond the range refused")
+    check(refusal and "Level" in refusal and page.find_element(By.ID, "level").get_attribute("value") == str(level),
+          f"a level beyond the range: {refusal!r}, the level field {page.find_element(By.ID, 'level').get_attribute('value')}")
+
+    # The pre-trigger marker dragged along the top sets the pre-trigger.
+    page.find_element(By.ID, "scope-whole").click()
+    page.execute_async_script(FRAME)
+    plot = page.execute_script("return window.__scope.plot()")
+    x0 = page.execute_script("return window.__scope.xOf(5000.5)")
+    ActionChains(page).move_to_element_with_offset(canvas, int(round(x0 - box["width"] / 2)), int(plot["top"] - 6 - box["height"] / 2)) \
+        .click_and_hold().move_by_offset(100, 0).release().perform()
+    span = page.execute_script("return window.__scope.span()")
+    near = span["start"] + (int(round(x0)) + 100 - plot["left"]) / (plot["right"] - plot["left"]) * span["width"]
+    moved = int(wait(page, "const p = document.getElementById('pretrigger').value; return p !== '5000' && p", "the pre-trigger set by the drag"))
+    check(abs(moved - near) <= span["width"] / (plot["right"] - plot["left"]) * 1.5,
+          f"the pre-trigger marker dropped near sample {near:.0f} sets the pre-trigger to {moved}")
+
+    # The logic lanes against the bytes: each lane's high and low lines where its input was high or low.
+    choose(page, "mode", "logic16")
+    choose(page, "trigger", "none")
+    page.find_element(By.ID, "pretrigger").clear()
+    page.find_element(By.ID, "pretrigger").send_keys("0")
+    before = page.execute_script("return document.body.dataset.latest")
+    page.find_element(By.ID, "single").click()
+    lanes_id = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{before}' && "
+                          "document.getElementById('scope-plot').dataset.capture === l && l", "the 16 Bit Logic capture drawn")
+    words = fetch(f"/api/captures/{lanes_id}.dso")[0]
+
+    def states(x):
+        first, last = page.execute_script("return window.__scope.column(arguments[0])", x)
+        any_high, all_high = 0, 0xFFFF
+        for k in range(first, last + 1):
+            w = words[14 + 2 * k] | words[15 + 2 * k] << 8
+            any_high |= w
+            all_high &= w
+        return [1 if all_high >> n & 1 else 2 if any_high >> n & 1 else 0 for n in range(16)]
+    page.execute_script("document.getElementById('scope-whole').click()")
+    for zoom in range(2):  # the whole capture, then 64 times narrower
+        page.execute_async_script(FRAME)
+        plot = page.execute_script("return window.__scope.plot()")
+        for f in (0.23, 0.37, 0.61, 0.87):
+            x = int(plot["left"] + f * (plot["right"] - plot["left"]))
+            now, left = states(x), states(x - 1)
+            lit = page.execute_script("""
+                const g = document.querySelector('#scope-plot canvas').getContext('2d'), out = [];
+                for (let n = 0; n < 16; ++n) {  // a pixel of the lane's own colour
+                  const c = document.querySelector(`#channel-panel [data-field='logic.${n}.colour']`).value;
+                  const want = [1, 3, 5].map((i) => parseInt(c.slice(i, i + 2), 16));
+                  const r = window.__scope.laneRows(n), at = (y) => {
+                    const d = g.getImageData(arguments[0], Math.round(y), 1, 1).data;
+                    return Math.abs(d[0] - want[0]) + Math.abs(d[1] - want[1]) + Math.abs(d[2] - want[2]) < 30;
+                  };
+                  out.push([at(r.high), at(r.low)]);
+                }
+                return out;""", x)
+            for n in range(16):
+                if now[n] != left[n]:
+                    continue  # an edge is drawn between the two
+                want = [now[n] != 0, now[n] != 1]
+                check(lit[n] == want, f"zoom {zoom}: column {x}, D{n} {['low', 'high', 'changing'][now[n]]}: high and low lines drawn {lit[n]}")
+        for _ in range(6 if zoom == 0 else 0):
+            page.find_element(By.ID, "scope-zoom-in").click()
+
+    # Averaging: the mean of the last captures, sample by sample, in the readouts (in codes again).
+    on("analogue.0.volts_per_code", "")
+    on("analogue.0.per_div", "32")
+    random.seed(7)
+    noisy = [bytes(14) + random.randbytes(0xC0000) + bytes(2) for _ in range(3)]
+    ids = [json.loads(post(f"/api/captures?name=noise{n}.dso", data))["id"] for n, data in enumerate(noisy)]
+    page.execute_script("document.getElementById('follow').checked = false;"
+                        "const s = document.getElementById('averaging'); s.value = '4'; s.dispatchEvent(new Event('change'));")
+    for n in ids:
+        wait(page, f"return document.querySelector('#history button[data-id=\"{n}\"]')", f"upload {n} in the history")
+        page.execute_script(f"document.querySelector('#history button[data-id=\"{n}\"]').click()")
+        wait(page, f"return document.getElementById('scope-plot').dataset.capture === '{n}'", f"upload {n} drawn")
+    page.find_element(By.ID, "scope-cursors").click()
+    t1 = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=t1]").get_attribute("data-value"))
+    k1 = round(t1 * 50e6)
+    mean = sum(data[14 + k1] for data in noisy) / 3
+    shown = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=A-t]").get_attribute("data-value"))
+    check(abs(shown - mean) < 1e-3, f"averaging 3 captures: channel A at sample {k1} reads {shown}, the mean of the bytes is {mean}")
+    page.close()
+    page.switch_to.window(first_page)
+    newest = page.execute_script("return document.body.dataset.latest")  # the captures above are not the next section's
+
     # ---- Decoded rows, and a row that centres the view ----
     # The new capture's message lost: the page follows it from the state.
     page.execute_script("window.korvaneMissing = ['capture']")
     choose(page, "mode", "logic16")
     choose(page, "trigger", "none")
+    page.find_element(By.ID, "pretrigger").clear()
+    page.find_element(By.ID, "pretrigger").send_keys("0")
     page.find_element(By.ID, "single").click()
     logic = wait(page, f"const l = document.body.dataset.latest; return l && l !== '{newest}' && l", "a logic capture")
     showing(page, logic, "the logic capture shown without its message")
