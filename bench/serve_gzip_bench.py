@@ -31,7 +31,7 @@ def request(port, method, path, body=None, headers=None):
     return response.status, data
 
 
-process = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+process = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0", "--compress", "always"], stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, text=True,
                            env=dict(os.environ, XDG_CONFIG_HOME="/nonexistent"))
 port = int(re.search(r":(\d+)/", process.stdout.readline()).group(1))

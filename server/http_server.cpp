@@ -106,6 +106,7 @@ public:
         --server_->connections;
         if (page_) --server_->pages;
     }
+    const net::ip::address& address() const { return address_; }
     // Counts the connection as a page; false when the pages are at their bound.
     bool become_page() {
         std::lock_guard<std::mutex> lock(server_->counts_mutex);
@@ -321,7 +322,10 @@ private:
         };
         const auto host = header(http::field::host), origin = header(http::field::origin),
                    cookies = header(http::field::cookie);
-        request_.gzip = accepts_gzip(header(http::field::accept_encoding).value_or(""));
+        const auto compress = server_.options.compress;
+        request_.gzip = accepts_gzip(header(http::field::accept_encoding).value_or("")) &&
+                        (compress == server_options::compression::always ||
+                         (compress == server_options::compression::automatic && !slot_.address().is_loopback()));
         const auto token = [&]() -> std::optional<std::string> {
             const auto found = head.find("X-Korvane-Token");
             if (found == head.end()) return std::nullopt;

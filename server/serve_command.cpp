@@ -156,6 +156,11 @@ CLI::App* add_serve_command(CLI::App& app, serve_options& o) {
                                                     "request is answered 503, to be asked again")
         ->check(CLI::Range(size_t{1}, size_t{1000}))
         ->capture_default_str();
+    c->add_option("--compress", o.compress, "Send downloads in gzip to a browser that takes it: auto (to other "
+                                            "machines only; on this one the bytes cost more to pack than to send), "
+                                            "always, or never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
     c->add_flag("-v,--verbose", o.verbose, "Print a failing decoder's whole Python traceback on the server's output");
     c->add_flag("--instant", o.instant, "The simulated device completes a capture as soon as its samples exist, "
                                         "not in real time (for tests and benchmarks)");
@@ -211,6 +216,9 @@ int run_serve_command(const serve_options& o) {
     options.request_seconds = o.request_seconds;
     options.decode_queue = o.decode_queue;
     options.verbose = o.verbose;
+    options.compress = o.compress == "always" ? server_options::compression::always
+                       : o.compress == "never" ? server_options::compression::never
+                                               : server_options::compression::automatic;
     set_decode_verbose(o.verbose);
 
     // Captures and pictures are large blocks: they go back to the system when they are freed,

@@ -18,6 +18,7 @@ struct serve_options {
     size_t max_per_address = 128;
     double request_seconds = 10;
     size_t decode_queue = 4;
+    std::string compress = "auto";
 };
 
 CLI::App* add_serve_command(CLI::App& app, serve_options& options);

@@ -15,6 +15,9 @@ struct server_options {
     size_t decode_queue = 4;         // decodes waiting for the decoder library
     size_t picture_queue = 32;       // pictures, exports and measurements waiting for a thread
     bool verbose = false;            // the decoders' tracebacks on the server's output
+    // Downloads in gzip where the client takes it: for clients on other machines (auto), where
+    // the bytes cross a network; on this machine they cost more to pack than to send.
+    enum class compression { automatic, always, never } compress = compression::automatic;
 };
 
 // A picture from the server, with its decoded rows, has at most this many pixels (128 MiB

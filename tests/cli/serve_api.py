@@ -79,7 +79,7 @@ def cli(*arguments, check=True):
     return done
 
 
-server, port, url = start("--listen", "127.0.0.1:0")
+server, port, url = start("--listen", "127.0.0.1:0", "--compress", "always")
 try:
     print("== the live state, and a Single capture with its downloads")
     socket = websocket.create_connection(f"ws://127.0.0.1:{port}/api/live", timeout=20)
@@ -381,6 +381,10 @@ try:
     status, data, _ = request(port, "POST", "/api/captures?name=kept.dso", kept)
     if status != 201 or request(port, "GET", "/api/captures/latest.dso")[1] != kept:
         fail(f"after the port's failure an upload gave {status} {data[:80]!r}")
+    # A client on this machine gets the bytes as they are: packing them would cost more than sending.
+    headers = request(port, "GET", "/api/captures/latest.dso", headers={"Accept-Encoding": "gzip"})[2]
+    if "Content-Encoding" in headers:
+        fail(f"a download to this machine went as {headers['Content-Encoding']}")
 finally:
     server.terminate()
     server.wait(timeout=10)
