@@ -528,7 +528,7 @@ async function showInScope(id) {
   await scope.show(id);
   if (id !== shownId) return;
   measurements();
-  if (decodedStack) decode(decodedStack);
+  if (decodedStack) decode(decodedStack, true);
 }
 
 // The Window view chosen: the window's picture of the capture shown, and its bytes for the
@@ -815,6 +815,7 @@ async function decode(stack, following = false) {
   if (!hasLogic(shownId)) {
     showAnnotations(null);
     view.setRows(null);
+    scope.view.setDecoded(null);
     if (!waitingSaid) $('decode-error').textContent = `${entry(shownId).mode_title} captures have no logic inputs: `
       + 'the decoder waits for a capture that has them.';
     waitingSaid = true;
@@ -837,6 +838,7 @@ async function decode(stack, following = false) {
       decodedStack = stack;
       waitingSaid = false;
       view.setRows(q.toString());
+      scope.view.setDecoded(result);
       showAnnotations(result);
     }
   } catch (error) {
@@ -845,6 +847,7 @@ async function decode(stack, following = false) {
       $('decode-error').textContent = error.message;
       showAnnotations(null);
       view.setRows(null);
+      scope.view.setDecoded(null);
     }
   } finally {
     $('decode').disabled = false;
@@ -875,6 +878,14 @@ function showAnnotations(result) {
     // with its neighbours.
     const centre = () => {
       const middle = Math.round((a.start + a.end) / 2);
+      if (scope.chosen) {
+        // The scope view zooms to the annotation with its neighbours about it.
+        const vp = scope.view.viewport;
+        const wanted = Math.max(200, (a.end - a.start + 1) * 12);
+        const width = vp.width > wanted * 4 ? wanted : vp.width;
+        vp.set(middle - width / 2, width);
+        return;
+      }
       const span = view.shown ? view.shown.end - view.shown.start : 0;
       const wanted = Math.max(200, (a.end - a.start + 1) * 12);
       view.ask({ range: view.centredOn(middle, span > wanted * 4 ? wanted : 0) });
@@ -895,6 +906,7 @@ function showAnnotations(result) {
 function clearDecode() {
   decodedStack = '';
   view.setRows(null);
+  scope.view.setDecoded(null);
   showAnnotations(null);
   $('decode-error').textContent = '';
 }

@@ -72,6 +72,7 @@ export class ScopePage {
       xOf: (k) => this.view.xOf(k) / this.view.ratio,
       levelY: () => { const m = this.view.markers, t = m.shown(this.view); return t && t.channel ? m.levelY(this.view, t) / this.view.ratio : null; },
       trigger: () => this.view.trigger,
+      show: (start, width) => this.view.viewport.set(start, width),
       // The rows (CSS pixels) of lane n's high and low lines.
       laneRows: (n) => {
         const a = this.view.lanesArea, s = this.view.ratio;

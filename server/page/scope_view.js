@@ -12,6 +12,7 @@ import { Cursors } from './cursors.js';
 import { TriggerMarkers } from './trigger_markers.js';
 import { Persistence, Averager } from './persistence.js';
 import { complete } from './channels.js';
+import { DecodeRows } from './decode_rows.js';
 
 const MARGIN = { left: 58, narrow: 30, right: 20, top: 32, bottom: 18 };   // CSS pixels
 
@@ -43,6 +44,7 @@ export class ScopeView {
     this.markers = new TriggerMarkers((change) => this.host.setTrigger(change), () => this.invalidate());
     this.persistence = new Persistence();
     this.averager = new Averager();
+    this.decoded = new DecodeRows();
     this.box = null;
     this.pending = false;
     this.listen();
@@ -76,6 +78,13 @@ export class ScopeView {
     this.persistence.add(this, this.capture.id, (g, alpha) => {
       for (const name of this.analogueNames()) this.traces[name].draw(g, this, this.sampler.analogue[name], null, alpha);
     });
+  }
+
+  // The decoded annotations shown in rows under the plot (the answer of /decode), or null.
+  setDecoded(result) {
+    this.decoded.set(result);
+    this.layoutPlot();
+    this.invalidate();
   }
 
   setChannels(channels) {
@@ -132,8 +141,10 @@ export class ScopeView {
     const inputs = this.layout ? this.layout.inputs : 0;
     const plot = {
       left: Math.round((inputs ? MARGIN.left : MARGIN.narrow) * s), top: Math.round(MARGIN.top * s),
-      right: this.canvas.width - Math.round(MARGIN.right * s), bottom: this.canvas.height - Math.round(MARGIN.bottom * s),
+      right: this.canvas.width - Math.round(MARGIN.right * s),
+      bottom: this.canvas.height - Math.round(MARGIN.bottom * s) - this.decoded.height(s, this.canvas.height),
     };
+    this.rowsTop = plot.bottom + Math.round(MARGIN.bottom * s);
     this.plot = plot;
     const analogue = this.analogueNames().some((n) => this.channel(n)?.on);
     const height = plot.bottom - plot.top;
@@ -220,6 +231,7 @@ export class ScopeView {
     const labels = [];
     for (const name of names) this.traces[name].drawLabel(g, this, labels);
     this.drawScales(g, s);
+    this.decoded.draw(g, this, this.rowsTop);
     this.markers.draw(g, this);
     this.cursors.draw(g, this);
     if (this.box) {
