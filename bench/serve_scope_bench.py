@@ -11,43 +11,24 @@ The inputs go through Chrome's own input pipeline (DevTools Input.dispatch...), 
 """
 import json
 import random
-import re
-import statistics
-import subprocess
 import sys
-import tempfile
 import time
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.options import Options
-from selenium.webdriver.chrome.service import Service
+from page_bench_support import chromium, post as post_to, start_server, summary as summary_of
 
-server = subprocess.Popen([sys.argv[1], "serve", "--instant", "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, text=True)
-URL = re.search(r"http://\S+", server.stdout.readline()).group(0)
+server, URL = start_server(sys.argv[1])
 
 
 def post(path, body, content="application/json"):
-    data = json.dumps(body).encode() if isinstance(body, dict) else body
-    request = urllib.request.Request(URL + path.lstrip("/"), data=data, headers={"Content-Type": content})
-    with urllib.request.urlopen(request, timeout=30) as response:
-        return json.loads(response.read())
+    return post_to(URL, path, body, content)
 
 
 def summary(times, unit="ms"):
-    times = sorted(times)
-    return (f"median {statistics.median(times):.1f} {unit}, 95th percentile {times[int(len(times) * 0.95)]:.1f} {unit}, "
-            f"worst {times[-1]:.1f} {unit} over {len(times)}")
+    return summary_of(times, unit, 95)
 
 
-options = Options()
-for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", f"--user-data-dir={tempfile.mkdtemp()}"):
-    options.add_argument(argument)
-options.binary_location = "/usr/bin/chromium"
-page = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-page.set_script_timeout(30)
+page = chromium()
 
 
 def frames():

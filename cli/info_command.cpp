@@ -24,17 +24,6 @@ using json = nlohmann::ordered_json;
 capture_measurements measured;  // large: static storage
 capture_pulse_figures pulses;
 
-// A value in a channel's unit: with an SI prefix ("20.400 V", "78.900 mV"), unless the unit
-// has one of its own ("mA", "kV", "µA"), which takes the number as it is.
-std::string in_unit(double value, const std::string& unit) {
-    const bool prefixed = unit.size() > 1 && (std::string("pnumkMG").find(unit[0]) != std::string::npos ||
-                                              unit.rfind("\u00b5", 0) == 0);
-    if (!prefixed) return si(value, unit.c_str());
-    char text[48];
-    std::snprintf(text, sizeof text, "%.5g %s", value, unit.c_str());
-    return text;
-}
-
 void print_text(const std::string& path, const dso_record& r, double rate, const channel_settings* channels) {
     std::printf("File         %s\n", input_name(path).c_str());
     if (capture_mode_title(r.capture_mode))

@@ -11,6 +11,15 @@
 
 using json = nlohmann::ordered_json;
 
+std::string in_unit(double value, const std::string& unit) {
+    const bool prefixed = unit.size() > 1 && (std::string("pnumkMG").find(unit[0]) != std::string::npos ||
+                                              unit.rfind("\u00b5", 0) == 0);
+    if (!prefixed) return si(value, unit.c_str());
+    char text[48];
+    std::snprintf(text, sizeof text, "%.5g %s", value, unit.c_str());
+    return text;
+}
+
 std::string si(double value, const char* unit, bool exact) {
     if (value == 0) return "0 " + std::string(unit);
     static const struct {

@@ -34,6 +34,9 @@ nlohmann::ordered_json capture_layout_json(const dso_record& record);
 // value with an SI prefix and five significant digits ("1.0000 kHz", "20.000 us"), or, when
 // exact, as few as it needs ("50 MHz", "81.92 us").
 std::string si(double value, const char* unit, bool exact = false);
+// A value in a channel's unit: with an SI prefix ("20.400 V", "78.900 mV"), unless the unit
+// has one of its own ("mA", "kV", "µA"), which takes the number as it is.
+std::string in_unit(double value, const std::string& unit);
 // A number with its sign, to decimals places: "+0.09".
 std::string signed_number(double value, int decimals);
 // "channel A, level 40 (code 167), rising edge".

@@ -31,16 +31,6 @@ void put_time(json& j, json& why, const char* name, const pulse_value& v, double
     put(j, why, name, v, rate > 0 ? per_sample / rate : 0);
 }
 
-// A value in a channel's unit, with an SI prefix unless the unit has one of its own.
-std::string in_unit(double value, const std::string& unit) {
-    const bool prefixed = unit.size() > 1 && (std::string("pnumkMG").find(unit[0]) != std::string::npos ||
-                                              unit.rfind("\u00b5", 0) == 0);
-    if (!prefixed) return si(value, unit.c_str());
-    char text[48];
-    std::snprintf(text, sizeof text, "%.5g %s", value, unit.c_str());
-    return text;
-}
-
 std::string dash(pulse_gap gap) { return std::string("\u2014 (") + pulse_gap_words(gap) + ")"; }
 
 std::string time_text(const pulse_value& v, double rate) {
