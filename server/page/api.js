@@ -2,10 +2,11 @@
 // carries {"error": "..."}, and {"field": "level"} where it names a field of a request.
 
 export class ApiError extends Error {
-  constructor(status, message, field) {
+  constructor(status, message, field, at) {
     super(message);
     this.status = status;
     this.field = field || null;
+    this.at = Number.isInteger(at) ? at : null;  // the character (from 1) where a typed text went wrong
   }
 }
 
@@ -14,14 +15,16 @@ async function answer(response) {
   if (!response.ok) {
     let message = `${response.status} ${response.statusText}`;
     let field = null;
+    let at = null;
     if (type.startsWith('application/json')) {
       try {
         const refusal = await response.json();
         message = refusal.error || message;
         field = refusal.field;
+        at = refusal.at;
       } catch (_) { /* the status says it */ }
     }
-    throw new ApiError(response.status, message, field);
+    throw new ApiError(response.status, message, field, at);
   }
   return type.startsWith('application/json') ? response.json() : response;
 }

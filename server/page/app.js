@@ -44,10 +44,15 @@ function statusWords(s) {
     return { text, cls: 'waiting' };
   }
   if (status.state === 'downloading') return { text: `Downloading Captured Data ${status.percent} %`, cls: 'downloading' };
+  // A run that ended on its condition says which, and what the capture showed.
+  const by = s.stopped_by;
+  if (s.run === 'stopped' && by) return { text: `Stopped by ${by.condition} at capture #${by.capture}: ${by.detail}`, cls: 'stopped-by' };
   return { text: s.run === 'stopped' ? 'Stopped' : 'Idle', cls: '' };
 }
 
 function showState(s) {
+  // A run begun or ended: its statistics afresh (the last capture of a run may come after its end).
+  if (state && state.run !== s.run) statisticsSoon();
   state = s;
   const words = statusWords(s);
   const line = $('status');
@@ -270,13 +275,18 @@ function clearFieldErrors() {
 
 // A refusal names the setting it refuses ({"error": "Level: ...", "field": "level"}): that
 // field is marked.
-function fieldError(message, field, focus = true) {
+// A typed text refused at a character ("at", from 1) has that character selected.
+function fieldError(message, field, focus = true, at = null) {
   clearFieldErrors();
   $('settings-error').textContent = message;
   const input = field && $(field);
   if (input && input.closest('#settings')) {
     input.closest('label').classList.add('has-error');
     if (focus) input.focus();
+    if (at !== null && input.type === 'text') {
+      const k = Math.max(0, Math.min(input.value.length, at - 1));
+      input.setSelectionRange(k, Math.min(input.value.length, k + 1));
+    }
   }
 }
 
@@ -312,6 +322,13 @@ async function run(mode) {
   const holdoff = Number($('holdoff').value);
   const body = { mode, settings: formSettings() };
   if (mode === 'auto' && Number.isFinite(holdoff) && holdoff > 0) body.holdoff = holdoff;
+  // A condition and the math channel are of runs that go on: Normal and Auto.
+  if (mode !== 'single') {
+    const stopWhen = $('stop_when').value.trim();
+    const math = $('math').value.trim();
+    if (stopWhen) body.stop_when = stopWhen;
+    if (math) body.math = math;
+  }
   const before = liveMessages;
   try {
     const answer = await post('/api/run', body);
@@ -319,7 +336,7 @@ async function run(mode) {
     requestedState(answer, before);
     followRun();
   } catch (error) {
-    if (error.status === 400) fieldError(error.message, error.field);
+    if (error.status === 400) fieldError(error.message, error.field, true, error.at);
     else $('settings-error').textContent = error.message;
   }
 }
@@ -663,6 +680,66 @@ async function measurements() {
   }
 }
 
+// ---- Statistics over the captures of Normal and Auto runs (GET /api/statistics) ----
+
+// The figures shown unless every figure is asked for.
+const MAIN_FIGURES = new Set(['peak_to_peak', 'mean', 'rms', 'frequency', 'duty_cycle', 'rise_time']);
+const MAIN_LOGIC_FIGURES = new Set(['frequency', 'duty_cycle']);
+let statisticsTimer = null;
+let statisticsSequence = 0;
+
+function statisticsSoon() {
+  if (statisticsTimer) return;
+  statisticsTimer = setTimeout(() => { statisticsTimer = null; statistics(); }, 200);
+}
+
+function statisticFigure(value, unit) {
+  if (value === null || value === undefined) return '—';
+  if (unit === 'Hz' || unit === 's') return withPrefix(value, unit);
+  const text = Math.abs(value) >= 1000 || value === Math.round(value) ? String(Math.round(value * 100) / 100) : value.toPrecision(4);
+  return unit ? `${text} ${unit}` : text;
+}
+
+// The channels on the screen: the analogue channels switched on, the math channel, the logic inputs.
+function channelShown(name) {
+  const analogue = state && state.channels && state.channels.analogue;
+  const c = analogue && analogue.find((a) => a.id === name);
+  return c ? c.on !== false : true;
+}
+
+async function statistics(body) {
+  const number = ++statisticsSequence;
+  try {
+    const s = body ? await post('/api/statistics/reset') : await get('/api/statistics');
+    if (number !== statisticsSequence) return;
+    const every = $('statistics-every').checked;
+    const shown = s.figures.filter((f) => channelShown(f.channel)
+      && (every || (/^D\d+$/.test(f.channel) ? MAIN_LOGIC_FIGURES : MAIN_FIGURES).has(f.figure)));
+    $('statistics-note').textContent = s.captures ? `${s.captures} capture${s.captures === 1 ? '' : 's'} of ${s.mode} runs`
+      : 'No capture of a Normal or Auto run since the settings changed.';
+    if (!shown.length) {
+      $('statistics').replaceChildren();
+      return;
+    }
+    const head = make('tr', {}, ['', 'n', 'Mean', 'Min', 'Max', 'σ'].map((t) => make('th', { textContent: t })));
+    const rows = shown.map((f) => {
+      const row = make('tr', {}, [make('th', { textContent: f.name, title: f.unit ? `in ${f.unit}` : '' }),
+        make('td', { className: 'num', textContent: String(f.count) }),
+        ...['mean', 'min', 'max', 'std_dev'].map((key) => {
+          const td = make('td', { className: 'num', textContent: statisticFigure(f[key], f.unit) });
+          if (f[key] !== null && f[key] !== undefined) td.dataset.value = String(f[key]);
+          return td;
+        })]);
+      row.dataset.name = f.name;
+      row.dataset.count = String(f.count);
+      return row;
+    });
+    $('statistics').replaceChildren(make('table', {}, [make('thead', {}, [head]), make('tbody', {}, rows)]));
+  } catch (error) {
+    if (number === statisticsSequence) $('statistics-note').textContent = error.message;
+  }
+}
+
 // ---- Decoding ----
 
 let decoderInfo = null;
@@ -930,7 +1007,7 @@ function wire() {
   $('trigger').addEventListener('change', () => { settingsDirty = true; triggerFields(); draftSoon(); });
   $('settings').addEventListener('input', (event) => {
     settingsDirty = true;
-    if (event.target.id !== 'holdoff') draftSoon();
+    if (!['holdoff', 'stop_when', 'math'].includes(event.target.id)) draftSoon();
   });
   $('settings').addEventListener('submit', (event) => { event.preventDefault(); run('single'); });
   for (const mode of ['single', 'normal', 'auto']) $(mode).addEventListener('click', () => run(mode));
@@ -994,6 +1071,8 @@ function wire() {
     view.draw();
   });
   $('measure-view').addEventListener('change', measurements);
+  $('statistics-every').addEventListener('change', () => statistics());
+  $('statistics-reset').addEventListener('click', () => statistics(true));
 
   $('decoder').addEventListener('change', () => chooseDecoder($('decoder').value));
   $('decode').addEventListener('click', async () => { await stackTyped(); decode($('decode-stack').value.trim()); });
@@ -1027,7 +1106,10 @@ async function start() {
   const link = live((message) => {
     ++liveMessages;
     if (message.type === 'state') showState(message.state);
-    else if (message.type === 'capture') follow(message.id, message.ready_ms);
+    else if (message.type === 'capture') {
+      follow(message.id, message.ready_ms);
+      if (state && state.run !== 'single') statisticsSoon();
+    }
   }, linkChanged);
   // A hidden page's timers are held back by the browser: shown again, it reconnects at once
   // and shows what it missed.
@@ -1037,6 +1119,7 @@ async function start() {
     catchUp();
   });
   listDecoders();
+  statistics();
 }
 
 start();

@@ -298,6 +298,41 @@ try:
     page.switch_to.window(first_page)
     showing(page, newest, "the first page follows the new capture")
 
+    # ---- Stop when: a condition that cannot be read is refused at its field; one that holds ends the run ----
+    for field, value in (("stop_when", "A.frequency >> 3"), ("math", "A-B")):
+        page.find_element(By.ID, field).clear()
+        page.find_element(By.ID, field).send_keys(value)
+    page.find_element(By.ID, "normal").click()
+    message = wait(page, "return document.getElementById('settings-error').textContent", "the refusal of a condition")
+    caret = page.execute_script("return document.getElementById('stop_when').selectionStart")
+    check(message.startswith("Stop when:") and "has-error" in page.find_element(By.ID, "stop_when-field").get_attribute("class")
+          and caret == 13, f"a condition with '>>' is refused with {message!r}, its field marked, the caret at {caret}")
+    check(page.execute_script("return document.getElementById('status').dataset.run") == "stopped", "a refused condition started a run")
+    page.find_element(By.ID, "stop_when").clear()
+    page.find_element(By.ID, "stop_when").send_keys("M.peak_to_peak > 10")
+    page.find_element(By.ID, "normal").click()
+    said = wait(page, "const s = document.getElementById('status'); return s.dataset.run === 'stopped' &&"
+                      " s.textContent.startsWith('Stopped by') && s.textContent", "the run stopped by its condition")
+    check(re.match(r"Stopped by M\.peak_to_peak > 10 at capture #\d+: M\.peak_to_peak = \d", said or ""),
+          f"the status after the condition held says {said!r}")
+    for field in ("stop_when", "math"):
+        page.find_element(By.ID, field).clear()
+
+    # ---- Statistics of that run beside the measurements, as the API has them; Reset begins them afresh ----
+    stats = json.loads(fetch("/api/statistics")[0])
+    want = next(f for f in stats["figures"] if f["name"] == "M.peak_to_peak")
+    row = wait(page, "const r = document.querySelector('#statistics tr[data-name=\"M.peak_to_peak\"]');"
+                     f"return r && r.dataset.count === '{want['count']}' && Array.from(r.querySelectorAll('td[data-value]'), (c) => +c.dataset.value)",
+               "the statistics of the run")
+    check(row == [want["mean"], want["min"], want["max"]] and want["count"] >= 1,
+          f"the statistics of M.peak_to_peak read {row}, the API says {want}")
+    names = page.execute_script("return Array.from(document.querySelectorAll('#statistics tr[data-name]'), (r) => r.dataset.name)")
+    check("A.frequency" in names and "A.slew_rate" not in names, f"the statistics shown by default: {names}")
+    page.find_element(By.ID, "statistics-reset").click()
+    wait(page, "return !document.querySelector('#statistics tr') && document.getElementById('statistics-note').textContent.startsWith('No capture')",
+         "the statistics reset")
+    check(json.loads(fetch("/api/statistics")[0])["captures"] == 0, "Reset left the server's statistics")
+
     # ---- The scope view, drawn in the page from the capture's bytes ----
     page.switch_to.new_window("tab")
     open_page(page, view="scope")
