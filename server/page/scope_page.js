@@ -11,6 +11,7 @@ import { time } from './units.js';
 import { valueOf, formatValue } from './channels.js';
 import { MOST_PERSISTED, MOST_AVERAGED } from './persistence.js';
 import { convertMeasurements } from './measure_units.js';
+import { SpectrumPane } from './spectrum_pane.js';
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, properties = {}, children = []) => {
@@ -116,9 +117,15 @@ export class ScopePage {
         make('label', {}, ['Persist', this.persist]), button('scope-clear-persistence', 'Clear', 'Clear the persistence'),
         make('label', {}, ['Average', this.average]), make('label', {}, ['Reference', this.reference]),
         button('save-picture', 'Save picture', 'A PNG of the scope view as shown, with the readouts'),
+        button('scope-spectrum', 'Spectrum', 'The spectrum of a channel of the capture, under the view'),
       ]),
       this.plot, this.pointer, this.readout, this.error,
     ]);
+    this.spectrum = new SpectrumPane({
+      math: () => $('math').value.trim(),
+      colour: (name) => this.view?.channel(name)?.colour,
+    });
+    this.root.append(this.spectrum.root);
     this.panelRoot = make('details', { id: 'channel-panel', className: 'panel channels' });
     centre.prepend(this.root);
     document.querySelector('.bar .run').after(this.switcher);
@@ -149,6 +156,12 @@ export class ScopePage {
     });
     this.reference.addEventListener('change', () => this.chooseReference(this.reference.value));
     $('save-picture').addEventListener('click', () => this.savePicture());
+    $('scope-spectrum').addEventListener('click', () => {
+      const on = this.spectrum.toggle();
+      $('scope-spectrum').classList.toggle('active', on);
+      $('scope-spectrum').setAttribute('aria-pressed', String(on));
+    });
+    $('math').addEventListener('change', () => this.spectrum.load());
   }
 
   // The scope view or the Window view; the choice is kept in the browser.
@@ -227,6 +240,7 @@ export class ScopePage {
       // captures come faster than they load, the screen shows each it gets.
       this.view.setCapture(entry.capture, entry.sampler);
       this.plot.dataset.capture = String(id);
+      this.spectrum.setCapture(id, entry.sampler.layout.analogue);
     } catch (error) {
       this.error.textContent = error.message;
     }

@@ -370,6 +370,36 @@ try:
         span = page.execute_script("return window.__scope.span()")
         return span["start"] + f * span["width"]
 
+    # The spectrum pane: the strongest peak the API finds is the one listed first and the highest drawn, on a log axis.
+    page.find_element(By.ID, "scope-spectrum").click()
+    choose(page, "spectrum-axis", "log")
+    wait(page, f"return document.getElementById('spectrum').dataset.capture === '{scoped}' && "
+               "document.querySelector('#spectrum-figures [data-rank=\"0\"]')", "the spectrum of the capture")
+    api = json.loads(fetch(f"/api/captures/{scoped}/spectrum?channel=A&window=hann&peaks=5")[0])
+    strongest = max(api["peaks"], key=lambda p: p["level_dbfs"])
+    first = page.find_element(By.CSS_SELECTOR, "#spectrum-figures [data-rank='0']")
+    check((float(first.get_attribute("data-frequency")), float(first.get_attribute("data-level")))
+          == (strongest["frequency_hz"], strongest["level_dbfs"]), f"the pane's first peak {first.text!r}, the API's strongest {strongest}")
+    page.execute_async_script(FRAME)
+    top_x = page.execute_script("""
+        const c = document.querySelector('#spectrum-plot canvas'), p = window.__spectrum.plot(), g = c.getContext('2d');
+        const w = Math.floor(p.right - p.left), h = Math.floor(p.bottom - p.top), d = g.getImageData(Math.ceil(p.left), Math.ceil(p.top), w, h).data;
+        for (let y = 0; y < h; ++y) for (let x = 0; x < w; ++x) {
+          const i = 4 * (y * w + x);
+          if (d[i] > 200 && d[i + 1] > 150 && d[i + 2] < 90) return x + Math.ceil(p.left);
+        }
+        return null;""")
+    peak_x = page.execute_script("return window.__spectrum.xOf(arguments[0])", strongest["frequency_hz"])
+    check(top_x is not None and abs(top_x - peak_x) <= 2, f"the highest level is drawn at x {top_x}, the strongest peak is at x {peak_x:.1f}")
+    spectrum_canvas = page.find_element(By.CSS_SELECTOR, "#spectrum-plot canvas")
+    size = spectrum_canvas.size
+    ActionChains(page).move_to_element_with_offset(spectrum_canvas, int(round(peak_x - size["width"] / 2)), 0).click().perform()
+    f1 = page.find_element(By.CSS_SELECTOR, "#spectrum-readout [data-name=f1]")
+    check(abs(float(f1.get_attribute("data-value")) / strongest["frequency_hz"] - 1) < 0.03
+          and abs(float(f1.get_attribute("data-level")) - strongest["level_dbfs"]) < 3, f"a cursor at the strongest peak reads {f1.text!r}")
+    page.find_element(By.ID, "scope-spectrum").click()
+    page.execute_script("window.scrollTo(0, 0)")
+
     on("analogue.1.on", False)  # channel B off: A alone in the plot
     page.execute_script("document.getElementById('scope-whole').click()")
     for zoom in range(3):  # the whole capture, then 16 and 256 times narrower: the decimation at each level
