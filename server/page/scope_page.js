@@ -12,6 +12,7 @@ import { valueOf, formatValue } from './channels.js';
 import { MOST_PERSISTED, MOST_AVERAGED } from './persistence.js';
 import { convertMeasurements } from './measure_units.js';
 import { SpectrumPane } from './spectrum_pane.js';
+import { XyPane } from './xy_pane.js';
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, properties = {}, children = []) => {
@@ -118,6 +119,7 @@ export class ScopePage {
         make('label', {}, ['Average', this.average]), make('label', {}, ['Reference', this.reference]),
         button('save-picture', 'Save picture', 'A PNG of the scope view as shown, with the readouts'),
         button('scope-spectrum', 'Spectrum', 'The spectrum of a channel of the capture, under the view'),
+        button('scope-xy', 'XY', 'One channel against another, under the view'),
       ]),
       this.plot, this.pointer, this.readout, this.error,
     ]);
@@ -125,7 +127,11 @@ export class ScopePage {
       math: () => $('math').value.trim(),
       colour: (name) => this.view?.channel(name)?.colour,
     });
-    this.root.append(this.spectrum.root);
+    this.xy = new XyPane({
+      math: () => $('math').value.trim(),
+      colour: (name) => this.view?.channel(name)?.colour,
+    });
+    this.root.append(this.spectrum.root, this.xy.root);
     this.panelRoot = make('details', { id: 'channel-panel', className: 'panel channels' });
     centre.prepend(this.root);
     document.querySelector('.bar .run').after(this.switcher);
@@ -161,7 +167,15 @@ export class ScopePage {
       $('scope-spectrum').classList.toggle('active', on);
       $('scope-spectrum').setAttribute('aria-pressed', String(on));
     });
-    $('math').addEventListener('change', () => this.spectrum.load());
+    $('scope-xy').addEventListener('click', () => {
+      const on = this.xy.toggle();
+      $('scope-xy').classList.toggle('active', on);
+      $('scope-xy').setAttribute('aria-pressed', String(on));
+    });
+    $('math').addEventListener('change', () => {
+      this.spectrum.load();
+      if (this.xy.sampler) this.xy.setCapture(this.xy.id, this.xy.sampler);
+    });
   }
 
   // The scope view or the Window view; the choice is kept in the browser.
@@ -241,6 +255,7 @@ export class ScopePage {
       this.view.setCapture(entry.capture, entry.sampler);
       this.plot.dataset.capture = String(id);
       this.spectrum.setCapture(id, entry.sampler.layout.analogue);
+      this.xy.setCapture(id, entry.sampler);
     } catch (error) {
       this.error.textContent = error.message;
     }

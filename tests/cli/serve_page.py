@@ -400,6 +400,21 @@ try:
     page.find_element(By.ID, "scope-spectrum").click()
     page.execute_script("window.scrollTo(0, 0)")
 
+    # XY: B against A from the capture's bytes, each pair's pixel inked in the square.
+    page.find_element(By.ID, "scope-xy").click()
+    wait(page, f"return document.getElementById('xy').dataset.capture === '{scoped}' && window.__xy.figures() === 1", "the XY figure")
+    ink = page.execute_script("""
+        const c = document.getElementById('xy-canvas'), d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+        const lit = (x, y) => { const i = 4 * (y * c.width + x); return d[i + 1] > 120 && d[i + 2] > 150; };  // B's cyan
+        let count = 0;
+        for (let y = 0; y < c.height; ++y) for (let x = 0; x < c.width; ++x) if (lit(x, y)) ++count;
+        return [count, c.width, c.height, arguments[0].map(([a, b]) => { const p = window.__xy.pixelOf(a, b); return lit(p.x, p.y); })];""",
+        [[dso[14 + k], dso[14 + 0x60000 + k]] for k in (10, 77777, 200000, 393215)])
+    check(ink[1] == ink[2] and ink[1] >= 100 and ink[0] > 200 and all(ink[3]),
+          f"the XY figure of {ink[1]}x{ink[2]} pixels has {ink[0]} inked, the pixels of four samples' pairs inked: {ink[3]}")
+    page.find_element(By.ID, "scope-xy").click()
+    page.execute_script("window.scrollTo(0, 0)")
+
     on("analogue.1.on", False)  # channel B off: A alone in the plot
     page.execute_script("document.getElementById('scope-whole').click()")
     for zoom in range(3):  # the whole capture, then 16 and 256 times narrower: the decimation at each level
