@@ -62,6 +62,7 @@ export class ScopePage {
       this.showReadout();
     });
     this.choose(this.chosen, false);
+    this.mathChanged();
     new MutationObserver(() => this.measurementUnits()).observe($('measurements'), { childList: true });
     $('settings').addEventListener('input', () => this.view.invalidate());
     $('settings').addEventListener('change', () => this.view.invalidate());
@@ -157,6 +158,7 @@ export class ScopePage {
     this.average.addEventListener('change', () => {
       this.view.averager.setCount(Number(this.average.value));
       if (this.view.sampler) this.view.averager.add(this.view.sampler, this.view.capture.id);
+      this.view.computeMath();
       this.view.invalidate();
       this.showReadout();
     });
@@ -173,9 +175,19 @@ export class ScopePage {
       $('scope-xy').setAttribute('aria-pressed', String(on));
     });
     $('math').addEventListener('change', () => {
+      this.mathChanged();
       this.spectrum.load();
       if (this.xy.sampler) this.xy.setCapture(this.xy.id, this.xy.sampler);
     });
+  }
+
+  // The math channel M drawn in the view from the Math field's expression; one the page cannot
+  // compute is said under the view.
+  mathChanged() {
+    const why = this.view.setMath($('math').value);
+    this.plot.dataset.math = this.view.math ? this.view.math.op : '';
+    this.error.textContent = why || '';
+    this.showReadout();
   }
 
   // The scope view or the Window view; the choice is kept in the browser.
@@ -254,6 +266,7 @@ export class ScopePage {
       // captures come faster than they load, the screen shows each it gets.
       this.view.setCapture(entry.capture, entry.sampler);
       this.plot.dataset.capture = String(id);
+      this.plot.dataset.math = this.view.math ? this.view.math.op : '';
       this.spectrum.setCapture(id, entry.sampler.layout.analogue);
       this.xy.setCapture(id, entry.sampler);
     } catch (error) {

@@ -11,8 +11,12 @@ import { AnalogueTrace, LogicLanes, columnSamples } from './traces.js';
 import { Cursors } from './cursors.js';
 import { TriggerMarkers } from './trigger_markers.js';
 import { Persistence, Averager } from './persistence.js';
-import { complete } from './channels.js';
+import { complete, scaled } from './channels.js';
 import { DecodeRows } from './decode_rows.js';
+import { AnalogueSamples } from './sampler.js';
+import { parseMath, computeMath, mathUses, mathReach } from './math.js';
+
+export const MATH_COLOUR = '#d46bff';
 
 const MARGIN = { left: 58, narrow: 30, right: 20, top: 32, bottom: 18 };   // CSS pixels
 
@@ -38,7 +42,9 @@ export class ScopeView {
     this.log = [];                 // the last frames: {ms: drawing, input: from the input, persisted}
     this.viewport = new Viewport(() => this.changed());
     this.ruler = new Ruler();
-    this.traces = { A: new AnalogueTrace('A'), B: new AnalogueTrace('B') };
+    this.traces = { A: new AnalogueTrace('A'), B: new AnalogueTrace('B'), M: new AnalogueTrace('M') };
+    this.mathText = '';            // the math expression asked for
+    this.math = null;              // {channel, samples} of M for the capture shown, or null
     this.lanes = new LogicLanes();
     this.cursors = new Cursors(() => { this.invalidate(); this.host.onCursors(this); });
     this.markers = new TriggerMarkers((change) => this.host.setTrigger(change), () => this.invalidate());
@@ -67,6 +73,7 @@ export class ScopeView {
     this.viewport.setTotal(total);
     this.layoutPlot();
     this.averager.add(sampler, capture.id);
+    this.computeMath();
     this.persist();
     this.invalidate();
     this.drawNow();
@@ -89,11 +96,48 @@ export class ScopeView {
 
   setChannels(channels) {
     this.channels = complete(channels);
+    this.computeMath();
     this.invalidate();
   }
 
   channel(name) {
+    if (name === 'M') return this.math?.channel;
     return this.channels.analogue.find((c) => c.id === name);
+  }
+
+  // The math channel M of an expression ('' for none): answers why it cannot be had, or null.
+  setMath(text) {
+    this.mathText = text.trim();
+    const why = this.computeMath();
+    this.layoutPlot();
+    this.invalidate();
+    return why;
+  }
+
+  // M from the samples shown (the average while averaging), as the server computes it: on values
+  // relative to each channel's zero, in the channels' unit where every channel it takes has a scale.
+  computeMath() {
+    this.math = null;
+    if (!this.mathText) return null;
+    const op = parseMath(this.mathText);
+    if (!op) return `Math: '${this.mathText}' is not a math expression; use one of A+B, A-B, B-A, A*B, -A, -B, (A+B)/2`;
+    if (!this.sampler) return null;
+    const uses = mathUses(op);
+    const a = this.shownSamples('A'), b = this.shownSamples('B');
+    if ((uses.a && !a) || (uses.b && !b)) return `Math: ${op} needs channel${uses.a && uses.b ? 's A and B' : uses.a ? ' A' : ' B'}`;
+    const ca = this.channel('A'), cb = this.channel('B');
+    const units = [uses.a && ca, uses.b && cb].filter(Boolean);
+    const inUnits = units.every((c) => scaled(c));
+    const scale = (c) => (inUnits && scaled(c) ? { perCode: c.volts_per_code * c.probe, zero: c.zero_code } : { perCode: 1, zero: 128 });
+    const values = computeMath(op, a?.values, b?.values, scale(ca), scale(cb));
+    const reach = mathReach(op, scale(ca).perCode, scale(cb).perCode);
+    this.math = {
+      op,
+      samples: new AnalogueSamples(values),
+      channel: { id: 'M', label: 'M', colour: MATH_COLOUR, on: true, volts_per_code: inUnits ? 1 : null, zero_code: 0, probe: 1,
+        unit: inUnits ? (op === 'A*B' ? `${units[0].unit}²` : units[0].unit) : 'codes', per_div: reach / 4, position: 0 },
+    };
+    return null;
   }
 
   logicChannel(n) {
@@ -101,11 +145,14 @@ export class ScopeView {
   }
 
   analogueNames() {
-    return this.layout ? this.layout.analogue.filter((n) => this.traces[n]) : [];
+    if (!this.layout) return [];
+    const names = this.layout.analogue.filter((n) => this.traces[n]);
+    return this.math ? [...names, 'M'] : names;
   }
 
   // The samples a channel's trace and readouts show: the average while averaging, else the capture's.
   shownSamples(name) {
+    if (name === 'M') return this.math?.samples;
     const mean = this.averager.samples();
     return (mean && mean[name] && mean[name].length === this.sampler?.analogue[name]?.length) ? mean[name] : this.sampler?.analogue[name];
   }

@@ -415,6 +415,24 @@ try:
     page.find_element(By.ID, "scope-xy").click()
     page.execute_script("window.scrollTo(0, 0)")
 
+    # The math channel M in the view: A-B of the codes about 0x80 at the cursors, drawn in its own colour.
+    page.execute_script("const m = document.getElementById('math'); m.value = 'a - b'; m.dispatchEvent(new Event('change'));")
+    wait(page, "return document.getElementById('scope-plot').dataset.math === 'A-B'", "the math channel in the view")
+    page.find_element(By.ID, "scope-cursors").click()
+    page.execute_async_script(FRAME)
+    t1 = float(page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=t1]").get_attribute("data-value"))
+    k1 = round(t1 * 50e6) + 5000
+    m1 = page.find_element(By.CSS_SELECTOR, "#scope-readout [data-name=M-t]")
+    magenta = page.execute_script("""
+        const c = document.querySelector('#scope-plot canvas'), d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+        let n = 0;
+        for (let i = 0; i < d.length; i += 4) if (d[i] > 180 && d[i + 1] < 130 && d[i + 2] > 220) ++n;
+        return n;""")
+    check(float(m1.get_attribute("data-value")) == dso[14 + k1] - dso[14 + 0x60000 + k1] and magenta > 500,
+          f"M = A-B at sample {k1} (A {dso[14 + k1]}, B {dso[14 + 0x60000 + k1]}) reads {m1.text!r}; {magenta} pixels of M's colour")
+    page.find_element(By.ID, "scope-clear-cursors").click()
+    page.execute_script("const m = document.getElementById('math'); m.value = ''; m.dispatchEvent(new Event('change'));")
+
     on("analogue.1.on", False)  # channel B off: A alone in the plot
     page.execute_script("document.getElementById('scope-whole').click()")
     for zoom in range(3):  # the whole capture, then 16 and 256 times narrower: the decimation at each level
