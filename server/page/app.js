@@ -642,8 +642,19 @@ async function measurements() {
   let query = '';
   if ($('measure-view').checked && scope.chosen) query = scope.rangeQuery();
   else if ($('measure-view').checked && view.shown && view.id === id) query = `?range=${view.shown.start}:${view.shown.end}`;
+  // The math channel of the Math field, measured by the server too; an expression it refuses, or
+  // one the capture's mode cannot give, leaves the other channels' figures.
+  const math = $('math').value.trim();
+  let mathRefusal = '';
   try {
-    const m = await get(`/api/captures/${id}/measurements${query}`);
+    let m;
+    try {
+      m = await get(`/api/captures/${id}/measurements${query}${math ? `${query ? '&' : '?'}math=${encodeURIComponent(math)}` : ''}`);
+    } catch (error) {
+      if (!math || (error.field !== 'math' && error.status !== 422)) throw error;
+      mathRefusal = error.message;
+      m = await get(`/api/captures/${id}/measurements${query}`);
+    }
     if (number !== measureSequence) return;
     const parts = [];
     const range = m.range ? `samples ${m.range.first} to ${m.range.last} (${m.range.samples})` : `all ${m.samples} samples`;
@@ -663,6 +674,18 @@ async function measurements() {
       parts.push(make('table', {}, [make('tbody', {}, rows.map(([key, name, text, value]) =>
         make('tr', {}, [make('th', { textContent: name }), cell(`meas-${a.channel}-${key}`, text, value)])))]));
     }
+    if (m.math) {
+      const x = m.math;
+      const rows = [
+        ['min', 'Minimum', x.min], ['max', 'Maximum', x.max], ['pp', 'Peak to peak', x.peak_to_peak], ['mean', 'Mean', x.mean],
+        ['rms', 'RMS', x.rms], ['frequency', 'Frequency', x.frequency_hz, 'Hz'], ['period', 'Period', x.period_s, 's'],
+      ];
+      parts.push(make('h3', { textContent: `Math M = ${x.expression} (${x.unit})` }));
+      parts.push(make('table', {}, [make('tbody', {}, rows.map(([key, name, value, unit]) =>
+        make('tr', {}, [make('th', { textContent: name }), cell(`math-${key}`, unit ? figure(value, unit) : statisticFigure(value, ''), value)])))]));
+      if (x.note) parts.push(make('p', { className: 'note', textContent: x.note }));
+    }
+    if (mathRefusal) parts.push(make('p', { className: 'field-error', textContent: mathRefusal }));
     if (m.logic.length) {
       parts.push(make('h3', { textContent: 'Logic inputs' }));
       const head = make('tr', {}, ['Input', 'Edges', 'Frequency', 'Duty'].map((t) => make('th', { textContent: t })));
@@ -1072,6 +1095,7 @@ function wire() {
   });
   $('measure-view').addEventListener('change', measurements);
   $('statistics-every').addEventListener('change', () => statistics());
+  $('math').addEventListener('change', () => measurements());
   $('statistics-reset').addEventListener('click', () => statistics(true));
 
   $('decoder').addEventListener('change', () => chooseDecoder($('decoder').value));

@@ -430,6 +430,8 @@ try:
         return n;""")
     check(float(m1.get_attribute("data-value")) == dso[14 + k1] - dso[14 + 0x60000 + k1] and magenta > 500,
           f"M = A-B at sample {k1} (A {dso[14 + k1]}, B {dso[14 + 0x60000 + k1]}) reads {m1.text!r}; {magenta} pixels of M's colour")
+    rms = json.loads(fetch(f"/api/captures/{scoped}/measurements?math=A-B")[0])["math"]["rms"]
+    wait(page, f"const c = document.getElementById('math-rms'); return c && Number(c.dataset.value) === {rms}", f"M's RMS {rms} in the measurements")
     page.find_element(By.ID, "scope-clear-cursors").click()
     page.execute_script("const m = document.getElementById('math'); m.value = ''; m.dispatchEvent(new Event('change'));")
 
