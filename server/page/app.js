@@ -51,8 +51,10 @@ function statusWords(s) {
 }
 
 function showState(s) {
-  // A run begun or ended: its statistics afresh (the last capture of a run may come after its end).
-  if (state && state.run !== s.run) statisticsSoon();
+  // A run begun or ended: its statistics afresh (the last capture of a run may come after its end);
+  // a channel switched on or off: its figures shown or left out.
+  const onKey = (x) => JSON.stringify((x.channels?.analogue || []).map((c) => c.on));
+  if (state && (state.run !== s.run || onKey(state) !== onKey(s))) statisticsSoon();
   state = s;
   const words = statusWords(s);
   const line = $('status');

@@ -95,7 +95,16 @@ export class SpectrumPane {
 
   async load() {
     this.channels();
-    if (this.id === null || !this.shown || !this.channel.value) return;
+    if (this.id === null || !this.shown) return;
+    if (!this.channel.value) {
+      // A capture of logic inputs only: no spectrum, rather than the last one's.
+      this.data = null;
+      this.asked = '';
+      this.figures.replaceChildren();
+      this.error.textContent = 'This capture has no analogue channel to take the spectrum of.';
+      this.draw();
+      return;
+    }
     const q = new URLSearchParams({ channel: this.channel.value, window: this.window.value, peaks: '5' });
     if (this.channel.value === 'M') q.set('math', this.host.math());
     const query = `/api/captures/${this.id}/spectrum?${q}`;

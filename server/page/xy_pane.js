@@ -100,6 +100,7 @@ export class XyPane {
   // The capture shown, into the figures: the pixels its pairs fall on.
   add() {
     this.resize();
+    if (!this.axes.value) this.figures = [];
     if (!this.sampler || !this.axes.value || !this.size) return;
     const key = `${this.axes.value}/${this.size}/${this.host.math()}`;
     this.figures = this.figures.filter((f) => f.key === key && f.id !== this.id);
