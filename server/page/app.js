@@ -710,6 +710,8 @@ async function measurements() {
 // The figures shown unless every figure is asked for.
 const MAIN_FIGURES = new Set(['peak_to_peak', 'mean', 'rms', 'frequency', 'duty_cycle', 'rise_time']);
 const MAIN_LOGIC_FIGURES = new Set(['frequency', 'duty_cycle']);
+const SHORT_FIGURES = { peak_to_peak: 'p-p', frequency: 'freq', duty_cycle: 'duty', rise_time: 'rise', fall_time: 'fall',
+  positive_width: '+width', negative_width: '−width', rising_edges: 'rising', falling_edges: 'falling', slew_rate: 'slew' };
 let statisticsTimer = null;
 let statisticsSequence = 0;
 
@@ -718,11 +720,13 @@ function statisticsSoon() {
   statisticsTimer = setTimeout(() => { statisticsTimer = null; statistics(); }, 200);
 }
 
+// A figure in few characters: seconds and hertz with their prefix, the rest as a number whose
+// unit the name's title gives.
 function statisticFigure(value, unit) {
   if (value === null || value === undefined) return '—';
-  if (unit === 'Hz' || unit === 's') return withPrefix(value, unit);
-  const text = Math.abs(value) >= 1000 || value === Math.round(value) ? String(Math.round(value * 100) / 100) : value.toPrecision(4);
-  return unit ? `${text} ${unit}` : text;
+  if (unit === 'Hz' || unit === 's') return withPrefix(value, unit).replace(' ', '\u2009');
+  if (Math.abs(value) >= 1e5) return value.toExponential(2);
+  return Math.abs(value) >= 1000 || value === Math.round(value) ? String(Math.round(value * 10) / 10) : value.toPrecision(4);
 }
 
 // The channels on the screen: the analogue channels switched on, the math channel, the logic inputs.
@@ -748,7 +752,9 @@ async function statistics(body) {
     }
     const head = make('tr', {}, ['', 'n', 'Mean', 'Min', 'Max', 'σ'].map((t) => make('th', { textContent: t })));
     const rows = shown.map((f) => {
-      const row = make('tr', {}, [make('th', { textContent: f.name, title: f.unit ? `in ${f.unit}` : '' }),
+      const unit = f.unit && f.unit !== 'Hz' && f.unit !== 's' ? ` ${f.unit === 'codes' ? '' : f.unit}`.trimEnd() : '';
+      const short = `${f.channel} ${SHORT_FIGURES[f.figure] || f.figure.replace(/_/g, ' ')}${unit}`;
+      const row = make('tr', {}, [make('th', { textContent: short, title: f.unit ? `${f.name} in ${f.unit}` : f.name }),
         make('td', { className: 'num', textContent: String(f.count) }),
         ...['mean', 'min', 'max', 'std_dev'].map((key) => {
           const td = make('td', { className: 'num', textContent: statisticFigure(f[key], f.unit) });
