@@ -1,6 +1,8 @@
 // The math channel M in the page, as the server computes it: an operation on the values of A and
 // B relative to their zero codes (0x80 unless told), in the channels' units where they have a scale.
 
+export const MATH_COLOUR = '#d46bff';   // M's own colour wherever it is drawn
+
 const OPS = {
   'A+B': (a, b) => a + b, 'A-B': (a, b) => a - b, 'B-A': (a, b) => b - a, 'A*B': (a, b) => a * b,
   '-A': (a) => -a, '-B': (a, b) => -b, '(A+B)/2': (a, b) => (a + b) / 2,

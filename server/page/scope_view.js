@@ -14,9 +14,7 @@ import { Persistence, Averager } from './persistence.js';
 import { complete, scaled } from './channels.js';
 import { DecodeRows } from './decode_rows.js';
 import { AnalogueSamples } from './sampler.js';
-import { parseMath, computeMath, mathUses, mathReach } from './math.js';
-
-export const MATH_COLOUR = '#d46bff';
+import { parseMath, computeMath, mathUses, mathReach, MATH_COLOUR } from './math.js';
 
 const MARGIN = { left: 58, narrow: 30, right: 20, top: 32, bottom: 18 };   // CSS pixels
 

@@ -5,11 +5,11 @@
 // The page draws the spectrum; the server computes it.
 
 import { withPrefix } from './capture.js';
+import { MATH_COLOUR } from './math.js';
 
 const MARGIN = { left: 46, right: 14, top: 12, bottom: 22 };   // CSS pixels
 const WINDOWS = [['hann', 'Hann'], ['rectangular', 'Rectangular'], ['hamming', 'Hamming'], ['blackman', 'Blackman'],
   ['blackman-harris', 'Blackman-Harris'], ['flat-top', 'Flat-top']];
-const MATH_COLOUR = '#d46bff';
 const GRID = '#30363d';
 const TEXT = '#c9d1d9';
 const CURSOR = '#7ee787';
@@ -64,7 +64,7 @@ export class SpectrumPane {
       xOf: (f) => this.xOf(f) / this.ratio,
       plot: () => { const p = this.plot(); return { left: p.left / this.ratio, top: p.top / this.ratio, right: p.right / this.ratio, bottom: p.bottom / this.ratio }; },
       query: () => this.asked,
-      data: () => this.data && { peaks: this.data.peaks, figures: this.data.figures, channel: this.data.channel },
+      data: () => this.data && { peaks: this.data.peaks, figures: this.data.figures, channel: this.data.name },
       cursors: () => this.cursors.slice(),
     };
   }
@@ -108,6 +108,7 @@ export class SpectrumPane {
     const q = new URLSearchParams({ channel: this.channel.value, window: this.window.value, peaks: '5' });
     if (this.channel.value === 'M') q.set('math', this.host.math());
     const query = `/api/captures/${this.id}/spectrum?${q}`;
+    const name = this.channel.value;
     if (query === this.asked && this.data) return;
     this.asked = query;
     try {
@@ -116,6 +117,7 @@ export class SpectrumPane {
       if (query !== this.asked) return;
       if (!response.ok) throw new Error(answer.error || `${response.status}`);
       this.data = answer;
+      this.data.name = name;   // A, B or M: the answer names M by its expression
       this.error.textContent = '';
       this.root.dataset.capture = String(this.id);
       this.showFigures();
@@ -258,7 +260,7 @@ export class SpectrumPane {
     g.fillText(this.data.levels.unit || 'dBFS', 2 * s, 2 * s);
     // The levels: the least and greatest of the bins under each column, joined column to column.
     const l = this.data.levels;
-    const colour = this.data.channel === 'M' ? MATH_COLOUR : this.host.colour(this.data.channel) || '#f2c200';
+    const colour = this.data.name === 'M' ? MATH_COLOUR : this.host.colour(this.data.name) || '#f2c200';
     g.strokeStyle = colour;
     g.beginPath();
     const columns = Math.round(p.right - p.left);

@@ -2,7 +2,7 @@
 // (A against B, or the math channel M against A or B), with the figures of the last few captures
 // fading under the newest.
 
-import { parseMath, computeMath, mathUses, mathReach } from './math.js';
+import { parseMath, computeMath, mathUses, mathReach, MATH_COLOUR } from './math.js';
 
 const KEPT = 8;                 // the captures drawn, the newest brightest
 const BACKGROUND = [22, 27, 34];
@@ -143,7 +143,7 @@ export class XyPane {
         for (const p of [at * n + j, j * n + at]) { d[4 * p] = GRID[0]; d[4 * p + 1] = GRID[1]; d[4 * p + 2] = GRID[2]; }
     }
     const up = this.axes.value.split(':')[1];
-    const hex = (up === 'M' ? '#d46bff' : this.host.colour(up)) || '#22d3ee';
+    const hex = (up === 'M' ? MATH_COLOUR : this.host.colour(up)) || '#22d3ee';
     const ink = [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16));
     // The oldest first, each brighter than the one before; the newest at full strength.
     this.figures.forEach((f, index) => {

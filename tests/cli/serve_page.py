@@ -432,6 +432,24 @@ try:
           f"M = A-B at sample {k1} (A {dso[14 + k1]}, B {dso[14 + 0x60000 + k1]}) reads {m1.text!r}; {magenta} pixels of M's colour")
     rms = json.loads(fetch(f"/api/captures/{scoped}/measurements?math=A-B")[0])["math"]["rms"]
     wait(page, f"const c = document.getElementById('math-rms'); return c && Number(c.dataset.value) === {rms}", f"M's RMS {rms} in the measurements")
+    # M in the spectrum pane is the server's M; in XY, M against A falls where the bytes put it.
+    page.find_element(By.ID, "scope-spectrum").click()
+    choose(page, "spectrum-channel", "M")
+    api = json.loads(fetch(f"/api/captures/{scoped}/spectrum?channel=M&math=A-B&window=hann&peaks=5")[0])
+    strongest = max(api["peaks"], key=lambda p: p["level_dbfs"])
+    got = wait(page, "const d = window.__spectrum.data(), q = window.__spectrum.query();"
+                     "return d && d.channel === 'M' && q.includes('channel=M') && [d.peaks[0].frequency_hz, d.peaks[0].level_dbfs]", "the spectrum of M")
+    check(got == [strongest["frequency_hz"], strongest["level_dbfs"]], f"the pane's strongest peak of M {got}, the API's {strongest}")
+    page.find_element(By.ID, "scope-spectrum").click()
+    page.find_element(By.ID, "scope-xy").click()
+    choose(page, "xy-axes", "A:M")
+    lit = page.execute_script("""
+        const c = document.getElementById('xy-canvas'), d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+        return arguments[0].map(([a, m]) => { const p = window.__xy.pixelOf(a, m), i = 4 * (p.y * c.width + p.x); return d[i] > 180 && d[i + 2] > 220; });""",
+        [[dso[14 + k], dso[14 + k] - dso[14 + 0x60000 + k]] for k in (10, 77777, 200000)])
+    check(all(lit), f"M against A: the pixels of three samples' pairs inked {lit}")
+    page.find_element(By.ID, "scope-xy").click()
+    page.execute_script("window.scrollTo(0, 0)")
     page.find_element(By.ID, "scope-clear-cursors").click()
     page.execute_script("const m = document.getElementById('math'); m.value = ''; m.dispatchEvent(new Event('change'));")
 
