@@ -248,7 +248,7 @@ export class SpectrumPane {
     for (const f of this.ticks()) {
       const x = Math.round(this.xOf(f)) + 0.5;
       g.beginPath(); g.moveTo(x, p.top); g.lineTo(x, p.bottom); g.stroke();
-      const text = withPrefix(f, 'Hz').replace(/\.0+ /, ' ');
+      const text = f === 0 ? '0 Hz' : withPrefix(f, 'Hz').replace(/\.0+ /, ' ');
       const width = g.measureText(text).width;
       const left = Math.max(p.left, Math.min(p.right - width, x - width / 2));
       if (left > lastRight + 6 * s) {
@@ -320,7 +320,7 @@ export class SpectrumPane {
     const raw = (s.high - s.low) / 8;
     const power = Math.pow(10, Math.floor(Math.log10(raw)));
     const step = [1, 2, 5, 10].map((m) => m * power).find((v) => v >= raw);
-    for (let f = Math.ceil(s.low / step) * step; f <= s.high; f += step) out.push(f);
+    for (let n = Math.ceil(s.low / step); n * step <= s.high; ++n) out.push(n * step);
     return out;
   }
 
