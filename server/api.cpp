@@ -548,9 +548,14 @@ std::shared_ptr<const decode_result> api::decoded(const capture_entry& entry, co
 }
 
 // The spectrum of a capture, as spectrum --json --levels gives it: ?channel=A|B|M, ?math=A-B,
-// ?window=hann, ?range=A:B, ?peaks=N, ?levels=0 to leave out the levels of the bins.
+// ?window=hann, ?range=A:B, ?peaks=N, ?levels=0 to leave out the levels of the bins; ?average=N
+// the power average over this capture and those before it in the history of the same mode and
+// rate, N at the most ("averaged" says how many).
 namespace {
-api_reply spectrum_reply(const api_request& request, const capture_entry& entry, const channel_settings& channels) {
+constexpr int MAX_AVERAGED = 32;
+
+api_reply spectrum_reply(const api_request& request, const capture_entry& entry, const channel_settings& channels,
+                         const instrument& device) {
     spectrum_request wanted;
     std::string field, message;
     if (!spectrum_request_from_text(request.value_or("channel", ""), request.value_or("math", ""),
@@ -559,11 +564,35 @@ api_reply spectrum_reply(const api_request& request, const capture_entry& entry,
         return field_refusal(field, message);
     const std::string levels = request.value_or("levels", "1");
     if (levels != "0" && levels != "1") return field_refusal("levels", "'" + levels + "' is not 0 or 1");
+    const std::string average_text = request.value_or("average", "1");
+    int average = 0;
+    if (average_text.empty() || average_text.size() > 2 || average_text.find_first_not_of("0123456789") != std::string::npos ||
+        (average = std::stoi(average_text)) < 1 || average > MAX_AVERAGED)
+        return field_refusal("average", "Average: '" + printable_name(average_text, 32) + "' is not a whole number in 1.." +
+                                            std::to_string(MAX_AVERAGED));
     spectrum_report report;
     const std::string name = "capture " + std::to_string(entry.id);
     if (const int refused = spectrum_report_of(name, *entry.record, wanted, &channels, report, message))
         return refused == EXIT_USAGE ? error_reply(400, message) : error_reply(422, message);
-    return compressed(request, json_reply(200, spectrum_json_text(report, name, levels == "1", -1)));
+    int averaged = 1;
+    if (average > 1) {
+        std::vector<spectrum_report> reports{report};
+        for (int id = entry.id - 1; id > 0 && static_cast<int>(reports.size()) < average && entry.id - id <= static_cast<int>(HISTORY_SIZE); --id) {
+            const std::shared_ptr<const capture_entry> earlier = device.capture(id);
+            if (!earlier || earlier->record->capture_mode != entry.record->capture_mode ||
+                earlier->record->sample_rate_index != entry.record->sample_rate_index)
+                continue;
+            spectrum_report more;
+            if (spectrum_report_of(name, *earlier->record, wanted, &channels, more, message) == 0)
+                reports.push_back(std::move(more));
+        }
+        averaged = static_cast<int>(reports.size());
+        if (averaged > 1 && !average_reports(reports, wanted.peaks, report, message)) return error_reply(422, message);
+    }
+    std::string text = spectrum_json_text(report, name, levels == "1", -1);
+    // How many captures the levels are the mean of, as the first member.
+    text.insert(1, "\"averaged\":" + std::to_string(averaged) + ",");
+    return compressed(request, json_reply(200, text));
 }
 }  // namespace
 
@@ -584,7 +613,7 @@ api_reply api::capture(const api_request& request, const std::string& rest) {
                                        : "capture " + id_text + " is not held (the last " + std::to_string(HISTORY_SIZE) +
                                              " are)");
     if (what == "/measurements") return measurements(request, *entry);
-    if (what == "/spectrum") return spectrum_reply(request, *entry, device_.channels());
+    if (what == "/spectrum") return spectrum_reply(request, *entry, device_.channels(), device_);
     if (what == "/layout") return layout(request, *entry);
     if (what == "/decode") return decode(request, *entry);
     if (what == "/linearity") return linearity(request, *entry);

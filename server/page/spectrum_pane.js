@@ -37,6 +37,8 @@ export class SpectrumPane {
     this.channel = select('spectrum-channel', 'The channel whose spectrum is shown', []);
     this.window = select('spectrum-window', 'The window applied to the samples before the transform', WINDOWS);
     this.axis = select('spectrum-axis', 'The frequency axis', [['linear', 'Linear'], ['log', 'Log']]);
+    this.average = select('spectrum-average', 'The power average of this capture\'s spectrum and those of the captures before it (of the same mode and rate)',
+      [['1', 'Off'], ['4', '4'], ['16', '16'], ['32', '32']]);
     this.canvas = make('canvas', { tabIndex: 0, ariaLabel: 'The spectrum: click or drag to place the two frequency cursors' });
     this.plotBox = make('div', { id: 'spectrum-plot', className: 'spectrum-plot' }, [this.canvas]);
     this.figures = make('div', { id: 'spectrum-figures', className: 'spectrum-figures' });
@@ -45,7 +47,7 @@ export class SpectrumPane {
     this.root = make('section', { id: 'spectrum', className: 'spectrum', ariaLabel: 'The spectrum', hidden: true }, [
       make('div', { className: 'toolbar scope-tools' }, [
         make('label', {}, ['Channel', this.channel]), make('label', {}, ['Window', this.window]),
-        make('label', {}, ['Frequency', this.axis]),
+        make('label', {}, ['Frequency', this.axis]), make('label', {}, ['Average', this.average]),
         make('button', { type: 'button', id: 'spectrum-clear-cursors', textContent: 'Clear cursors' }),
       ]),
       make('div', { className: 'spectrum-body' }, [this.plotBox, this.figures]),
@@ -53,6 +55,7 @@ export class SpectrumPane {
     ]);
     this.channel.addEventListener('change', () => this.load());
     this.window.addEventListener('change', () => this.load());
+    this.average.addEventListener('change', () => this.load());
     this.axis.addEventListener('change', () => this.draw());
     this.root.querySelector('#spectrum-clear-cursors').addEventListener('click', () => {
       this.cursors = [null, null];
@@ -105,7 +108,7 @@ export class SpectrumPane {
       this.draw();
       return;
     }
-    const q = new URLSearchParams({ channel: this.channel.value, window: this.window.value, peaks: '5' });
+    const q = new URLSearchParams({ channel: this.channel.value, window: this.window.value, peaks: '5', average: this.average.value });
     if (this.channel.value === 'M') q.set('math', this.host.math());
     const query = `/api/captures/${this.id}/spectrum?${q}`;
     const name = this.channel.value;
@@ -157,6 +160,7 @@ export class SpectrumPane {
     });
     const note = d.figures_unavailable ? [make('p', { className: 'note', textContent: String(d.figures_unavailable) })] : [];
     this.figures.replaceChildren(make('table', {}, [make('tbody', {}, rows)]), ...note,
+      ...(d.averaged > 1 ? [make('p', { className: 'note', textContent: `the power average of ${d.averaged} captures` })] : []),
       make('h3', { textContent: `Peaks (${d.window}, ${d.levels.unit || 'dBFS'})` }), make('ol', { className: 'spectrum-peaks' }, peaks));
   }
 

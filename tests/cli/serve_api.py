@@ -117,7 +117,16 @@ try:
     shown = json.loads(data) if status == 200 else {}
     if status != 200 or [shown.get(k) for k in ("figures", "peaks", "levels")] != [given[k] for k in ("figures", "peaks", "levels")]:
         fail(f"the spectrum differs from spectrum --json ({status}, {data[:200]})")
+    # Two more captures of the same settings: the power average of the three, and no more than asked for.
+    for taken in (2, 3):
+        request(port, "POST", "/api/run", {"mode": "single", "settings": {"mode": "dual", "trigger": "a", "level": 40}})
+        t = wait_for(port, lambda t, n=taken: t["taken"] == n and t["run"] == "stopped", "another Single capture")
+    for average, want in (("4", 3), ("2", 2), ("1", 1)):
+        answer = json.loads(request(port, "GET", f"/api/captures/{t['latest']}/spectrum?levels=0&average={average}")[1])
+        if answer.get("averaged") != want or not answer.get("figures", {}).get("fundamental"):
+            fail(f"spectrum?average={average}: {str(answer)[:200]}")
     for query, want in [("spectrum?window=kaiser", (400, "window")), ("spectrum?peaks=1000", (400, "peaks")),
+                        ("spectrum?average=33", (400, "average")),
                         ("measurements?math=A%2BC", (400, "math")),
                         ("measurements?math=A-B", (200, None) if info["mode"] == "dual" else (422, None))]:
         status, data, _ = request(port, "GET", f"/api/captures/{s['latest']}/{query}")
@@ -247,8 +256,9 @@ try:
             fail(f"{path} did not give {wanted}")
 
     print("== Normal reaches three captures, Stop ends it; Auto takes untriggered captures")
+    before = state(port)["taken"]
     request(port, "POST", "/api/run", {"mode": "normal", "settings": {"mode": "logic16", "trigger": "a", "pattern": "0x10"}})
-    wait_for(port, lambda s: s["taken"] >= 4, "Normal")
+    wait_for(port, lambda s: s["taken"] >= before + 3, "Normal")
     request(port, "POST", "/api/stop")
     s = wait_for(port, lambda s: s["run"] == "stopped", "Stop")
     if not all(c["mode"] == "logic16" and c["triggered"] for c in s["captures"][:3]):
