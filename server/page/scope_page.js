@@ -13,6 +13,7 @@ import { MOST_PERSISTED, MOST_AVERAGED } from './persistence.js';
 import { convertMeasurements } from './measure_units.js';
 import { SpectrumPane } from './spectrum_pane.js';
 import { XyPane } from './xy_pane.js';
+import { LinearityPane } from './linearity_pane.js';
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, properties = {}, children = []) => {
@@ -121,6 +122,7 @@ export class ScopePage {
         button('save-picture', 'Save picture', 'A PNG of the scope view as shown, with the readouts'),
         button('scope-spectrum', 'Spectrum', 'The spectrum of a channel of the capture, under the view'),
         button('scope-xy', 'XY', 'One channel against another, under the view'),
+        button('scope-linearity', 'Linearity', 'The converter\'s DNL and INL by the code-density test of a channel, under the view'),
       ]),
       this.plot, this.pointer, this.readout, this.error,
     ]);
@@ -132,7 +134,8 @@ export class ScopePage {
       math: () => $('math').value.trim(),
       colour: (name) => this.view?.channel(name)?.colour,
     });
-    this.root.append(this.spectrum.root, this.xy.root);
+    this.linearity = new LinearityPane();
+    this.root.append(this.spectrum.root, this.xy.root, this.linearity.root);
     this.panelRoot = make('details', { id: 'channel-panel', className: 'panel channels' });
     centre.prepend(this.root);
     document.querySelector('.bar .run').after(this.switcher);
@@ -173,6 +176,11 @@ export class ScopePage {
       const on = this.xy.toggle();
       $('scope-xy').classList.toggle('active', on);
       $('scope-xy').setAttribute('aria-pressed', String(on));
+    });
+    $('scope-linearity').addEventListener('click', () => {
+      const on = this.linearity.toggle();
+      $('scope-linearity').classList.toggle('active', on);
+      $('scope-linearity').setAttribute('aria-pressed', String(on));
     });
     $('math').addEventListener('change', () => {
       this.mathChanged();
@@ -269,6 +277,7 @@ export class ScopePage {
       this.plot.dataset.math = this.view.math ? this.view.math.op : '';
       this.spectrum.setCapture(id, entry.sampler.layout.analogue);
       this.xy.setCapture(id, entry.sampler);
+      this.linearity.setCapture(id, entry.sampler.layout.analogue);
     } catch (error) {
       this.error.textContent = error.message;
     }

@@ -415,6 +415,15 @@ try:
     page.find_element(By.ID, "scope-xy").click()
     page.execute_script("window.scrollTo(0, 0)")
 
+    # Linearity: the server's test of B, its figures shown as the API gives them.
+    page.find_element(By.ID, "scope-linearity").click()
+    wait(page, f"return document.getElementById('linearity').dataset.capture === '{scoped}'", "the linearity of B")
+    api = json.loads(fetch(f"/api/captures/{scoped}/linearity?channel=B&signal=detect")[0])["channels"][0]["whole"]
+    said = page.find_element(By.ID, "linearity-figures").text
+    check(f"{api['worst_dnl']['lsb']:+.3f} LSB at {api['worst_dnl']['code']}" in said and "none" in said,
+          f"the linearity pane says {said!r} of {api['worst_dnl']}")
+    page.find_element(By.ID, "scope-linearity").click()
+
     # The math channel M in the view: A-B of the codes about 0x80 at the cursors, drawn in its own colour.
     page.execute_script("const m = document.getElementById('math'); m.value = 'a - b'; m.dispatchEvent(new Event('change'));")
     wait(page, "return document.getElementById('scope-plot').dataset.math === 'A-B'", "the math channel in the view")
