@@ -671,10 +671,14 @@ async function measurements() {
         ['frequency', 'Frequency', figure(a.frequency_hz, 'Hz'), a.frequency_hz],
         ['period', 'Period', figure(a.period_s, 's'), a.period_s],
         ['duty', 'Duty cycle', a.duty_cycle === null ? '—' : `${(a.duty_cycle * 100).toFixed(1)} %`, a.duty_cycle],
+        ...pulseRows(a.pulse),
       ];
       parts.push(make('h3', { textContent: `Channel ${a.channel} (codes; relative to 0x80 in brackets)` }));
-      parts.push(make('table', {}, [make('tbody', {}, rows.map(([key, name, text, value]) =>
-        make('tr', {}, [make('th', { textContent: name }), cell(`meas-${a.channel}-${key}`, text, value)])))]));
+      parts.push(make('table', {}, [make('tbody', {}, rows.map(([key, name, text, value, why]) => {
+        const td = cell(`meas-${a.channel}-${key}`, text, value);
+        if (why) td.title = why;   // why the figure cannot be had
+        return make('tr', {}, [make('th', { textContent: name }), td]);
+      }))]));
     }
     if (m.math) {
       const x = m.math;
@@ -690,12 +694,22 @@ async function measurements() {
     if (mathRefusal) parts.push(make('p', { className: 'field-error', textContent: mathRefusal }));
     if (m.logic.length) {
       parts.push(make('h3', { textContent: 'Logic inputs' }));
-      const head = make('tr', {}, ['Input', 'Edges', 'Frequency', 'Duty'].map((t) => make('th', { textContent: t })));
+      const head = make('tr', {}, ['Input', 'Edges', 'Frequency', 'Duty', 'High', 'Low'].map((t) => make('th', { textContent: t })));
+      // The shortest and longest high and low pulse, both edges inside the capture.
+      const pulses = (l, high) => {
+        const p = l.pulse || {}, shortest = p[`shortest_${high}_s`], longest = p[`longest_${high}_s`];
+        const td = cell(`meas-${l.name}-${high}`, shortest === null || shortest === undefined ? '—'
+          : shortest === longest ? figure(shortest, 's') : `${figure(shortest, 's')} to ${figure(longest, 's')}`, shortest);
+        const why = p.missing?.[`shortest_${high}_s`];
+        if (why) td.title = why;
+        return td;
+      };
       const body = m.logic.map((l) => make('tr', {}, [
         make('th', { textContent: l.name }),
         cell(`meas-${l.name}-transitions`, String(l.transitions), l.transitions),
         cell(`meas-${l.name}-frequency`, figure(l.frequency_hz, 'Hz'), l.frequency_hz),
         cell(`meas-${l.name}-duty`, l.duty_cycle === null ? '—' : `${(l.duty_cycle * 100).toFixed(1)} %`, l.duty_cycle),
+        pulses(l, 'high'), pulses(l, 'low'),
       ]));
       parts.push(make('table', {}, [make('thead', {}, [head]), make('tbody', {}, body)]));
     }
@@ -703,6 +717,28 @@ async function measurements() {
   } catch (error) {
     if (number === measureSequence) box.replaceChildren(make('p', { className: 'field-error', textContent: error.message }));
   }
+}
+
+// A channel's pulse figures as the table's rows: [key, name, text, value, why it cannot be had].
+function pulseRows(p) {
+  if (!p) return [];
+  const why = (k) => (p[k] === null || p[k] === undefined ? p.missing?.[k] || 'cannot be had' : '');
+  const code = (k) => (why(k) ? '—' : p[k].toFixed(1));
+  const percent = (k) => (why(k) ? '—' : `${p[k].toFixed(1)} %`);
+  const time = (k) => (why(k) ? '—' : figure(p[k], 's'));
+  const slew = (k) => (why(k) ? '—' : `${withPrefix(p[k], 'codes/s')}`);
+  return [
+    ['top', 'Top', code('top'), p.top, why('top')],
+    ['base', 'Base', code('base'), p.base, why('base')],
+    ['amplitude', 'Amplitude', code('amplitude'), p.amplitude, why('amplitude')],
+    ['overshoot', 'Overshoot', percent('overshoot_percent'), p.overshoot_percent, why('overshoot_percent')],
+    ['undershoot', 'Undershoot', percent('undershoot_percent'), p.undershoot_percent, why('undershoot_percent')],
+    ['rise', 'Rise time 10–90 %', time('rise_time_s'), p.rise_time_s, why('rise_time_s')],
+    ['fall', 'Fall time 90–10 %', time('fall_time_s'), p.fall_time_s, why('fall_time_s')],
+    ['pwidth', 'Positive width', time('positive_width_s'), p.positive_width_s, why('positive_width_s')],
+    ['nwidth', 'Negative width', time('negative_width_s'), p.negative_width_s, why('negative_width_s')],
+    ['slew', 'Slew rate (rising)', slew('rise_slew_per_s'), p.rise_slew_per_s, why('rise_slew_per_s')],
+  ];
 }
 
 // ---- Statistics over the captures of Normal and Auto runs (GET /api/statistics) ----

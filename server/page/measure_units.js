@@ -30,6 +30,16 @@ export function convertMeasurements(box, channelOf) {
     show(max, max && valueOf(c, max.code));
     show(pp, pp && pp.code * per);
     show(mean, mean && valueOf(c, mean.code));
+    const top = read('top'), base = read('base'), amplitude = read('amplitude');
+    show(top, top && valueOf(c, top.code));
+    show(base, base && valueOf(c, base.code));
+    show(amplitude, amplitude && amplitude.code * per);
+    const slew = read('slew');
+    if (slew && slew.td.dataset.code !== '' && Number.isFinite(slew.code * per)) {
+      slew.td.textContent = `${formatValue(c, slew.code * per)}/s`;
+      slew.td.dataset.value = String(slew.code * per);
+      slew.td.dataset.unit = `${c.unit}/s`;
+    }
     if (rms && mean) {
       // The server's RMS is about code 0x80; about the channel's zero code instead:
       // E[(x - z)^2] = E[(x - 128)^2] + 2 (128 - z) E[x - 128] + (128 - z)^2.

@@ -173,6 +173,9 @@ try:
     wait(page, "return document.getElementById('meas-A-frequency')", "the measurements of channel A")
     frequency = float(page.find_element(By.ID, "meas-A-frequency").get_attribute("data-value"))
     check(abs(frequency - 1000) < 1, f"channel A measures {frequency} Hz, not 1 kHz")
+    pulse = json.loads(fetch(f"/api/captures/{capture_id}/measurements")[0])["analogue"][0]["pulse"]
+    rise = page.find_element(By.ID, "meas-A-rise").get_attribute("data-value")
+    check(rise is not None and float(rise) == pulse["rise_time_s"], f"the page's rise time of A is {rise}, the API's {pulse['rise_time_s']}")
 
     # ---- Under the mouse: the sample and the value of each channel, from the capture's bytes ----
     view = page.find_element(By.ID, "view")
