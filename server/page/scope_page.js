@@ -77,6 +77,8 @@ export class ScopePage {
       levelY: () => { const m = this.view.markers, t = m.shown(this.view); return t && t.channel ? m.levelY(this.view, t) / this.view.ratio : null; },
       trigger: () => this.view.trigger,
       show: (start, width) => this.view.viewport.set(start, width),
+      // The decoded rows drawn under the traces, and the top of the first (CSS pixels).
+      rows: () => ({ shown: this.view.decoded.shown, top: this.view.rowsTop / this.view.ratio }),
       // The rows (CSS pixels) of lane n's high and low lines.
       laneRows: (n) => {
         const a = this.view.lanesArea, s = this.view.ratio;

@@ -725,6 +725,33 @@ try:
     c_first, c_last = map(int, centred["range"].split(":"))
     check(c_first <= start <= c_last and c_last - c_first < 100000,
           f"clicking the row at sample {start} of the whole capture shows {centred['range']}")
+    # The typed stack set the form; one the form cannot say is a custom stack.
+    form = page.execute_script("return [document.getElementById('decoder').value, document.querySelector('#decoder-fields [name=rx]').value]")
+    check(form == ["uart", "D3"], f"the typed uart stack left the form at {form}")
+    page.execute_script("const s = document.getElementById('decode-stack'); s.value = 'uart:rx=D3:frame=5';"
+                        "s.dispatchEvent(new Event('change'));")
+    wait(page, "return !document.getElementById('decode-custom').hidden && document.getElementById('decoder').value === 'custom'",
+         "a stack the form cannot say shown as a custom stack")
+    page.execute_script("const s = document.getElementById('decode-stack'); s.value = 'uart:rx=D3:baudrate=115200';"
+                        "s.dispatchEvent(new Event('change'));")
+    # The scope view draws the decoding in rows under the traces, the first annotation's box where its samples are.
+    page.find_element(By.ID, "show-scope").click()
+    rows = wait(page, "const r = window.__scope.rows(); return r.shown > 0 && r", "the decoded rows in the scope view")
+    inked = page.execute_script("""
+        const a = arguments[0], x = Math.round(window.__scope.xOf((a.start + a.end) / 2)), y = Math.round(arguments[1] + 20);
+        const c = document.querySelector('#scope-plot canvas'), s = window.devicePixelRatio || 1;
+        const d = c.getContext('2d').getImageData(Math.round(x * s), Math.round(y * s), 1, 1).data;
+        return d[0] + d[1] + d[2] > 3 * 0x30;""", json.loads(fetch(f"/api/captures/{logic}/decode?P=uart:rx=D3:baudrate=115200")[0])["annotations"][0],
+        rows["top"])
+    check(inked, "the first annotation's box is not drawn in the scope view's rows")
+    page.find_element(By.ID, "show-window").click()
+    # A Dual Channel capture has no logic inputs: the decoder waits, says so, and shows no stale table.
+    choose(page, "mode", "dual")
+    page.find_element(By.ID, "single").click()
+    wait(page, f"const l = document.body.dataset.latest; return l && l !== '{logic}'", "a Dual Channel capture")
+    said = wait(page, "return document.getElementById('decode-error').textContent", "the decoder waiting for logic inputs")
+    check("no logic inputs" in said and not page.find_elements(By.CSS_SELECTOR, "#annotations tbody tr"),
+          f"a Dual Channel capture with a decoder chosen: {said!r}")
 
     # ---- A page beyond the bound on pages is told why, and keeps trying ----
     crowded = subprocess.Popen([CLI, "serve", "--instant", "--listen", "127.0.0.1:0", "--max-pages", "1"],
