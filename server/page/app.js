@@ -6,13 +6,9 @@ import { get, post, put, live } from './api.js';
 import { Capture, seconds, withPrefix } from './capture.js';
 import { View } from './view.js';
 import { ScopePage } from './scope_page.js';
+import { make } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
 
 let state = null;            // the newest state from the server
 let liveMessages = 0;        // the messages the live link has brought

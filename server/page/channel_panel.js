@@ -4,12 +4,7 @@
 // where the server keeps no channel settings (404), the page keeps them in the browser.
 
 import { check, complete } from './channels.js';
-
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
+import { make } from './dom.js';
 
 const STORED = 'korvane.channels';
 

@@ -3,11 +3,7 @@
 // with the missing codes and the worst of each; in Single Channel each of the two converters,
 // and the offset and gain between them. The page draws the figures; it computes none.
 
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
+import { make } from './dom.js';
 
 const lsb = (v) => `${v >= 0 ? '+' : ''}${v.toFixed(3)} LSB`;
 

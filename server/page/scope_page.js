@@ -14,13 +14,9 @@ import { convertMeasurements } from './measure_units.js';
 import { SpectrumPane } from './spectrum_pane.js';
 import { XyPane } from './xy_pane.js';
 import { LinearityPane } from './linearity_pane.js';
+import { make } from './dom.js';
 
 const $ = (id) => document.getElementById(id);
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
 const button = (id, text, title) => make('button', { type: 'button', id, textContent: text, title });
 const KEPT = 6;   // captures whose samplers the page keeps (the shown, references, the last few)
 

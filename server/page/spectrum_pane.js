@@ -6,6 +6,7 @@
 
 import { withPrefix } from './capture.js';
 import { MATH_COLOUR } from './math.js';
+import { make } from './dom.js';
 
 const MARGIN = { left: 46, right: 14, top: 12, bottom: 22 };   // CSS pixels
 const WINDOWS = [['hann', 'Hann'], ['rectangular', 'Rectangular'], ['hamming', 'Hamming'], ['blackman', 'Blackman'],
@@ -14,11 +15,6 @@ const GRID = '#30363d';
 const TEXT = '#c9d1d9';
 const CURSOR = '#7ee787';
 
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
 const select = (id, title, options) => make('select', { id, title },
   options.map(([value, text]) => make('option', { value, textContent: text })));
 const db = (value) => (value === null || value === undefined ? '—' : `${value.toFixed(2)} dB`);

@@ -3,16 +3,11 @@
 // fading under the newest.
 
 import { parseMath, computeMath, mathUses, mathReach, MATH_COLOUR } from './math.js';
+import { make } from './dom.js';
 
 const KEPT = 8;                 // the captures drawn, the newest brightest
 const BACKGROUND = [22, 27, 34];
 const GRID = [48, 54, 61];
-
-const make = (tag, properties = {}, children = []) => {
-  const element = Object.assign(document.createElement(tag), properties);
-  for (const child of children) element.append(child);
-  return element;
-};
 
 export class XyPane {
   // host: {math() -> the expression or '', colour(name)}
