@@ -80,11 +80,27 @@ def request(port, method, path, body=b"", headers=None, source="127.0.0.1", toke
     if body or method == "POST":
         all_headers["Content-Length"] = str(len(body))
     all_headers.update(headers or {})
-    s.sendall(f"{method} {path} HTTP/1.1\r\n".encode() +
-              "".join(f"{k}: {v}\r\n" for k, v in all_headers.items()).encode() + b"\r\n" + body)
+    message = (f"{method} {path} HTTP/1.1\r\n".encode() +
+               "".join(f"{k}: {v}\r\n" for k, v in all_headers.items()).encode() + b"\r\n" + body)
+
+    # Sent while the answer is read, as a browser does: a server that refuses a long body early
+    # answers at once and stops reading it, and a client that only sends would miss the answer.
+    def send():
+        try:
+            s.sendall(message)
+        except OSError:
+            pass
+    sender = threading.Thread(target=send)
+    sender.start()
     try:
         status, got, data, _ = read_response(s, head=method == "HEAD")
     finally:
+        if sender.is_alive():  # the answer came before the whole body went: it goes no further
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        sender.join()
         s.close()
     return status, got, data
 
